@@ -130,7 +130,9 @@ TEST(NtExports, InstallRunsItsStepsInOrder) {
   };
   for (size_t i = 0; i < sizeof order / sizeof order[0]; ++i) {
     EXPECT_GE(order[i], 0) << "step " << i << " did not run";
-    if (i > 0) EXPECT_LT(order[i - 1], order[i]) << "step " << i << " ran before step " << i - 1;
+    if (i > 0) {
+      EXPECT_LT(order[i - 1], order[i]) << "step " << i << " ran before step " << i - 1;
+    }
   }
   EXPECT_EQ(0, CallIndex("GetWindowsDirectoryA")) << "the setup files go before anything else";
   EXPECT_EQ(static_cast<int>(sim::Trace().size()) - 1, CallIndex("SendMessageTimeoutA"))
@@ -157,7 +159,9 @@ TEST(NtExports, UninstallRunsItsStepsInOrder) {
   };
   for (size_t i = 0; i < sizeof order / sizeof order[0]; ++i) {
     EXPECT_GE(order[i], 0) << "step " << i << " did not run";
-    if (i > 0) EXPECT_LT(order[i - 1], order[i]) << "step " << i << " ran before step " << i - 1;
+    if (i > 0) {
+      EXPECT_LT(order[i - 1], order[i]) << "step " << i << " ran before step " << i - 1;
+    }
   }
   EXPECT_EQ(0, CallIndex("GetVersionExA"));
   EXPECT_EQ(0, CallCount("SendMessageTimeoutA")) << "the removal sends no broadcast";
@@ -274,7 +278,7 @@ TEST(RemoveSetupInfFiles, DeletesTheThreeFilesFirstFromTheWindowsDirectory) {
     PlaceSetupInfFiles("D:\\WINNT");
     Library nt(NtLibraryPath());
     nt.CreatePrinter();
-    const std::vector<sim::Call> &trace = sim::Trace();
+    const std::vector<sim::Call> trace = SystemCalls();
     ASSERT_GE(trace.size(), 4u);
     EXPECT_EQ("GetWindowsDirectoryA", trace[0].name);
     const std::string want[] = {InfPath("D:\\WINNT", "PNF"), InfPath("D:\\WINNT", "INF"), BpdPath("D:\\WINNT")};

@@ -6,6 +6,16 @@ namespace testing_support {
 
 std::string Quoted(const std::string &text) { return "\"" + text + "\""; }
 
+std::vector<sim::Call> SystemCalls() {
+  std::vector<sim::Call> out;
+  for (const sim::Call &call : sim::Trace()) {
+    const std::string &n = call.name;
+    if (n == "wsprintfA" || n == "lstrcpyA" || n == "lstrcatA" || n == "lstrcmpA" || n == "lstrlenA") continue;
+    out.push_back(call);
+  }
+  return out;
+}
+
 int CallIndex(const std::string &name, int n) {
   const std::vector<sim::Call> &trace = sim::Trace();
   for (size_t i = 0; i < trace.size(); ++i) {

@@ -12,6 +12,10 @@ namespace testing_support {
 // A string argument as the trace shows it: in double quotes.
 std::string Quoted(const std::string &text);
 
+// The trace without the string helpers (wsprintfA, lstrcpyA, lstrcatA,
+// lstrcmpA, lstrlenA), which only compose text.
+std::vector<sim::Call> SystemCalls();
+
 // Index in the trace of the n-th (1-based) call of `name`, or -1.
 int CallIndex(const std::string &name, int n = 1);
 // Index of the first call of `name` whose argument `arg` equals `text`, or -1.

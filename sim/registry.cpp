@@ -1,0 +1,777 @@
+// The registry: a tree of keys under the four predefined roots, the advapi32
+// registry functions over it, and the machine functions that tests use to
+// set it up and read it back.
+//
+// Keys are nodes owned by their parent. A handle holds its node alive, so a
+// key deleted while open stays usable only for RegCloseKey; everything else
+// answers ERROR_KEY_DELETED. A link node (CurrentControlSet) holds the full
+// path of its target and is resolved by name each time a path passes
+// through it, as Windows' symbolic keys are.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+#include "internal.h"
+
+namespace sim {
+namespace {
+
+constexpr REGSAM kGenericRead = 0x80000000u;
+constexpr REGSAM kGenericWrite = 0x40000000u;
+constexpr REGSAM kGenericExecute = 0x20000000u;
+constexpr REGSAM kGenericAll = 0x10000000u;
+constexpr REGSAM kKeyRead = READ_CONTROL | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY;
+constexpr REGSAM kKeyWrite = READ_CONTROL | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+constexpr REGSAM kRootRights = 0xFFFFFFFFu;
+constexpr int kMaxLinkDepth = 32;
+
+struct Node : std::enable_shared_from_this<Node> {
+  std::string name;  // as spelled when created
+  Node *parent = nullptr;
+  std::vector<std::shared_ptr<Node>> children;        // in order of creation
+  std::vector<std::pair<std::string, Value>> values;  // in order of first writing
+  REGSAM refused = 0;
+  bool isLink = false;
+  std::string target;  // of a link: "HKLM\\..."
+  bool deleted = false;
+};
+using NodePtr = std::shared_ptr<Node>;
+
+struct OpenKey {
+  NodePtr node;
+  REGSAM granted = 0;
+  std::string text;
+};
+
+constexpr int kRoots = 4;
+const char *const kRootShort[kRoots] = {"HKCR", "HKCU", "HKLM", "HKU"};
+const char *const kRootLong[kRoots] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
+                                       "HKEY_USERS"};
+
+struct Registry {
+  NodePtr roots[kRoots];
+  bool sorted = true;
+  bool subtreeDelete = false;
+  std::map<uintptr_t, OpenKey> open;
+};
+
+Registry &reg();
+
+// ---------------------------------------------------------------- tree
+
+int RootIndex(HKEY key) {
+  const HKEY roots[kRoots] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS};
+  for (int i = 0; i < kRoots; ++i) {
+    if (key == roots[i]) return i;
+  }
+  return -1;
+}
+
+int RootIndexByName(const std::string &name) {
+  for (int i = 0; i < kRoots; ++i) {
+    if (detail::EqualNoCase(name, kRootShort[i]) || detail::EqualNoCase(name, kRootLong[i])) return i;
+  }
+  return -1;
+}
+
+// The names of a path; empty names (doubled or trailing backslashes) drop out.
+std::vector<std::string> Split(const std::string &path) {
+  std::vector<std::string> out;
+  std::string part;
+  for (char ch : path) {
+    if (ch == '\\') {
+      if (!part.empty()) out.push_back(part);
+      part.clear();
+    } else {
+      part += ch;
+    }
+  }
+  if (!part.empty()) out.push_back(part);
+  return out;
+}
+
+Node *FindChild(const Node *node, const std::string &name) {
+  std::string upper = detail::Upper(name);
+  for (const NodePtr &child : node->children) {
+    if (detail::Upper(child->name) == upper) return child.get();
+  }
+  return nullptr;
+}
+
+Node *AddChild(Node *parent, const std::string &name) {
+  auto child = std::make_shared<Node>();
+  child->name = name;
+  child->parent = parent;
+  parent->children.push_back(child);
+  return child.get();
+}
+
+void MarkDeleted(Node *node) {
+  node->deleted = true;
+  for (const NodePtr &child : node->children) MarkDeleted(child.get());
+}
+
+// Takes a key (with its subtree, or a link alone) out of the tree.
+void Remove(Node *node) {
+  Node *parent = node->parent;
+  if (!parent) return;  // a root
+  NodePtr hold = node->shared_from_this();
+  auto &siblings = parent->children;
+  siblings.erase(std::remove(siblings.begin(), siblings.end(), hold), siblings.end());
+  node->parent = nullptr;
+  MarkDeleted(node);
+}
+
+struct Walked {
+  Node *node;       // the deepest key reached (links resolved)
+  size_t next;      // the index of the first name not found; all found when == names.size()
+  bool broken;      // stopped at a link whose target is missing
+};
+
+Node *ResolveLinkTarget(const std::string &target, int depth);
+
+Walked Walk(Node *start, const std::vector<std::string> &names, size_t count, int depth) {
+  Node *cur = start;
+  for (size_t i = 0; i < count; ++i) {
+    Node *child = FindChild(cur, names[i]);
+    if (!child) return {cur, i, false};
+    if (child->isLink) {
+      Node *resolved = ResolveLinkTarget(child->target, depth + 1);
+      if (!resolved) return {cur, i, true};
+      child = resolved;
+    }
+    cur = child;
+  }
+  return {cur, count, false};
+}
+
+Walked Walk(Node *start, const std::vector<std::string> &names) { return Walk(start, names, names.size(), 0); }
+
+Node *ResolveLinkTarget(const std::string &target, int depth) {
+  if (depth > kMaxLinkDepth) return nullptr;
+  std::vector<std::string> names = Split(target);
+  if (names.empty()) return nullptr;
+  int root = RootIndexByName(names[0]);
+  if (root < 0) return nullptr;
+  names.erase(names.begin());
+  Walked w = Walk(reg().roots[root].get(), names, names.size(), depth);
+  return (w.next == names.size() && !w.broken) ? w.node : nullptr;
+}
+
+// Creates what is missing along the path, also the targets of links on it.
+Node *Ensure(Node *start, const std::vector<std::string> &names, int depth);
+
+Node *EnsureLinkTarget(const std::string &target, int depth) {
+  if (depth > kMaxLinkDepth) return nullptr;
+  std::vector<std::string> names = Split(target);
+  if (names.empty()) return nullptr;
+  int root = RootIndexByName(names[0]);
+  if (root < 0) return nullptr;
+  names.erase(names.begin());
+  return Ensure(reg().roots[root].get(), names, depth);
+}
+
+Node *Ensure(Node *start, const std::vector<std::string> &names, int depth) {
+  Node *cur = start;
+  for (const std::string &name : names) {
+    Node *child = FindChild(cur, name);
+    if (!child) {
+      child = AddChild(cur, name);
+    } else if (child->isLink) {
+      child = EnsureLinkTarget(child->target, depth + 1);
+      if (!child) return nullptr;
+    }
+    cur = child;
+  }
+  return cur;
+}
+
+// Subkeys in the order RegEnumKeyA gives them.
+std::vector<Node *> Ordered(const Node *node) {
+  std::vector<Node *> out;
+  for (const NodePtr &child : node->children) out.push_back(child.get());
+  if (reg().sorted) {
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Node *a, const Node *b) { return detail::Upper(a->name) < detail::Upper(b->name); });
+  }
+  return out;
+}
+
+std::pair<std::string, Value> *FindValue(Node *node, const std::string &name) {
+  std::string upper = detail::Upper(name);
+  for (auto &entry : node->values) {
+    if (detail::Upper(entry.first) == upper) return &entry;
+  }
+  return nullptr;
+}
+
+void StoreValue(Node *node, const std::string &name, DWORD type, const std::string &data) {
+  if (auto *entry = FindValue(node, name)) {
+    entry->second.type = type;
+    entry->second.data = data;
+  } else {
+    Value v;
+    v.type = type;
+    v.data = data;
+    node->values.emplace_back(name, v);
+  }
+}
+
+void EraseValue(Node *node, const std::string &name) {
+  std::string upper = detail::Upper(name);
+  auto &values = node->values;
+  values.erase(std::remove_if(values.begin(), values.end(),
+                              [&](const std::pair<std::string, Value> &e) { return detail::Upper(e.first) == upper; }),
+               values.end());
+}
+
+NodePtr NewRoot(int index) {
+  auto root = std::make_shared<Node>();
+  root->name = kRootShort[index];
+  return root;
+}
+
+Registry MakeRegistry(Os os) {
+  Registry r;
+  for (int i = 0; i < kRoots; ++i) r.roots[i] = NewRoot(i);
+  r.sorted = IsNtFamily(os);
+  r.subtreeDelete = !IsNtFamily(os);
+  Node *hklm = r.roots[2].get();
+  if (IsNtFamily(os)) {
+    Node *system = AddChild(hklm, "SYSTEM");
+    AddChild(system, "ControlSet001");
+    Node *current = AddChild(system, "CurrentControlSet");
+    current->isLink = true;
+    current->target = "HKLM\\SYSTEM\\ControlSet001";
+  } else {
+    AddChild(hklm, "Enum");
+    Node *system = AddChild(hklm, "System");
+    AddChild(system, "CurrentControlSet");
+  }
+  return r;
+}
+
+Registry &reg() {
+  static Registry r = MakeRegistry(Os::WinXP);
+  return r;
+}
+
+// ---------------------------------------------------------------- machine paths
+
+struct MachinePath {
+  int root;
+  std::vector<std::string> names;
+};
+
+MachinePath ParseMachinePath(const std::string &path) {
+  std::vector<std::string> names = Split(path);
+  int root = names.empty() ? -1 : RootIndexByName(names[0]);
+  if (root < 0) throw std::invalid_argument("registry path without a root: \"" + path + "\"");
+  names.erase(names.begin());
+  return {root, names};
+}
+
+// The key at a path, or null; links are followed.
+Node *FindKey(const std::string &path) {
+  MachinePath p = ParseMachinePath(path);
+  Walked w = Walk(reg().roots[p.root].get(), p.names);
+  return (w.next == p.names.size() && !w.broken) ? w.node : nullptr;
+}
+
+Node *EnsureKey(const std::string &path) {
+  MachinePath p = ParseMachinePath(path);
+  Node *node = Ensure(reg().roots[p.root].get(), p.names, 0);
+  if (!node) throw std::invalid_argument("registry path runs into a loop of links: \"" + path + "\"");
+  return node;
+}
+
+// The parent of the last name of a path (created when missing) and that name.
+Node *EnsureParent(const std::string &path, std::string *last) {
+  MachinePath p = ParseMachinePath(path);
+  if (p.names.empty()) throw std::invalid_argument("a root cannot be replaced: \"" + path + "\"");
+  *last = p.names.back();
+  p.names.pop_back();
+  Node *parent = Ensure(reg().roots[p.root].get(), p.names, 0);
+  if (!parent) throw std::invalid_argument("registry path runs into a loop of links: \"" + path + "\"");
+  return parent;
+}
+
+// ---------------------------------------------------------------- handles
+
+struct Target {
+  NodePtr node;
+  REGSAM granted = 0;
+  std::string text;
+  bool root = false;
+};
+
+LONG Lookup(HKEY key, Target *out) {
+  int root = RootIndex(key);
+  if (root >= 0) {
+    out->node = reg().roots[root];
+    out->granted = kRootRights;
+    out->text = kRootShort[root];
+    out->root = true;
+    return ERROR_SUCCESS;
+  }
+  auto it = reg().open.find(reinterpret_cast<uintptr_t>(key));
+  if (it == reg().open.end()) return ERROR_INVALID_HANDLE;
+  if (it->second.node->deleted) return ERROR_KEY_DELETED;
+  out->node = it->second.node;
+  out->granted = it->second.granted;
+  out->text = it->second.text;
+  return ERROR_SUCCESS;
+}
+
+REGSAM MapGeneric(REGSAM sam) {
+  REGSAM out = sam & ~(kGenericRead | kGenericWrite | kGenericExecute | kGenericAll);
+  if (sam & kGenericRead) out |= kKeyRead;
+  if (sam & kGenericWrite) out |= kKeyWrite;
+  if (sam & kGenericExecute) out |= kKeyRead;
+  if (sam & kGenericAll) out |= KEY_ALL_ACCESS;
+  return out;
+}
+
+// The rights an open asking for `sam` gets on the key.
+LONG Grant(const Node *node, REGSAM sam, REGSAM *granted) {
+  REGSAM wanted = MapGeneric(sam & ~static_cast<REGSAM>(MAXIMUM_ALLOWED));
+  if (wanted & node->refused) return ERROR_ACCESS_DENIED;
+  REGSAM g = wanted;
+  if (sam & MAXIMUM_ALLOWED) {
+    REGSAM rest = KEY_ALL_ACCESS & ~node->refused;
+    if (!rest && !wanted) return ERROR_ACCESS_DENIED;
+    g |= rest;
+  }
+  *granted = g;
+  return ERROR_SUCCESS;
+}
+
+std::string JoinText(const std::string &parent, const char *sub) {
+  std::string s = sub ? sub : "";
+  while (!s.empty() && s.back() == '\\') s.pop_back();
+  return s.empty() ? parent : parent + "\\" + s;
+}
+
+HKEY NewKeyHandle(Node *node, REGSAM granted, const std::string &text) {
+  uintptr_t value = detail::NewHandleValue();
+  OpenKey k;
+  k.node = node->shared_from_this();
+  k.granted = granted;
+  k.text = text;
+  reg().open[value] = k;
+  detail::HandleOpened(value, text);
+  return reinterpret_cast<HKEY>(value);
+}
+
+// RegOpenKeyA, RegOpenKeyExA and RegCreateKeyA.
+LONG OpenOrCreate(HKEY key, LPCSTR sub, REGSAM sam, bool create, PHKEY result) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = NULL;
+  Target from;
+  LONG rc = Lookup(key, &from);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::vector<std::string> names = Split(sub ? sub : "");
+  if (names.empty() && from.root) {
+    *result = key;
+    return ERROR_SUCCESS;
+  }
+  Walked w = Walk(from.node.get(), names);
+  if (w.broken) return ERROR_FILE_NOT_FOUND;
+  Node *node = w.node;
+  if (w.next < names.size()) {
+    if (!create) return ERROR_FILE_NOT_FOUND;
+    // The first new key is made in w.node: through the handle itself, or in
+    // a key below it that has to allow it.
+    bool allowed = (w.node == from.node.get()) ? (from.granted & KEY_CREATE_SUB_KEY) != 0
+                                               : (w.node->refused & KEY_CREATE_SUB_KEY) == 0;
+    if (!allowed) return ERROR_ACCESS_DENIED;
+    for (size_t i = w.next; i < names.size(); ++i) node = AddChild(node, names[i]);
+  }
+  REGSAM granted = 0;
+  rc = Grant(node, sam, &granted);
+  if (rc != ERROR_SUCCESS) return rc;
+  *result = NewKeyHandle(node, granted, JoinText(from.text, sub));
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- detail
+
+namespace detail {
+
+std::string Key(HKEY key) {
+  if (!key) return "NULL";
+  int root = RootIndex(key);
+  if (root >= 0) return kRootShort[root];
+  auto it = reg().open.find(reinterpret_cast<uintptr_t>(key));
+  if (it == reg().open.end()) return "hkey:?" + Num(reinterpret_cast<uintptr_t>(key));
+  return it->second.text;
+}
+
+void ResetRegistry(Os os) { reg() = MakeRegistry(os); }
+
+}  // namespace detail
+
+// ---------------------------------------------------------------- machine functions
+
+void SetSubtreeDelete(bool subtree) { reg().subtreeDelete = subtree; }
+
+void SetSortedEnumeration(bool sorted) { reg().sorted = sorted; }
+
+void CreateKey(const std::string &path) { EnsureKey(path); }
+
+bool KeyExists(const std::string &path) { return FindKey(path) != nullptr; }
+
+void DeleteKeyTree(const std::string &path) {
+  MachinePath p = ParseMachinePath(path);
+  if (p.names.empty()) throw std::invalid_argument("a root cannot be deleted: \"" + path + "\"");
+  Walked w = Walk(reg().roots[p.root].get(), p.names, p.names.size() - 1, 0);
+  if (w.broken || w.next != p.names.size() - 1) return;
+  if (Node *node = FindChild(w.node, p.names.back())) Remove(node);
+}
+
+void SetValue(const std::string &path, const std::string &name, DWORD type, const std::string &data) {
+  StoreValue(EnsureKey(path), name, type, data);
+}
+
+void SetString(const std::string &path, const std::string &name, const std::string &text) {
+  SetValue(path, name, REG_SZ, text + std::string(1, '\0'));
+}
+
+void SetDword(const std::string &path, const std::string &name, DWORD value) {
+  std::string data(4, '\0');
+  for (int i = 0; i < 4; ++i) data[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  SetValue(path, name, REG_DWORD, data);
+}
+
+void SetMultiString(const std::string &path, const std::string &name, const std::vector<std::string> &strings) {
+  std::string data;
+  for (const std::string &s : strings) data += s + std::string(1, '\0');
+  data += '\0';
+  SetValue(path, name, REG_MULTI_SZ, data);
+}
+
+void DeleteValue(const std::string &path, const std::string &name) {
+  if (Node *node = FindKey(path)) EraseValue(node, name);
+}
+
+std::optional<Value> GetValue(const std::string &path, const std::string &name) {
+  Node *node = FindKey(path);
+  if (!node) return std::nullopt;
+  auto *entry = FindValue(node, name);
+  if (!entry) return std::nullopt;
+  return entry->second;
+}
+
+std::optional<std::string> GetString(const std::string &path, const std::string &name) {
+  std::optional<Value> v = GetValue(path, name);
+  if (!v) return std::nullopt;
+  return v->data.substr(0, v->data.find('\0'));
+}
+
+std::vector<std::string> SubkeyNames(const std::string &path) {
+  std::vector<std::string> out;
+  if (Node *node = FindKey(path)) {
+    for (const Node *child : Ordered(node)) out.push_back(child->name);
+  }
+  return out;
+}
+
+std::vector<std::string> ValueNames(const std::string &path) {
+  std::vector<std::string> out;
+  if (Node *node = FindKey(path)) {
+    for (const auto &entry : node->values) out.push_back(entry.first);
+  }
+  return out;
+}
+
+namespace {
+// Puts `fresh` in the place of the parent's key of that name (keeping its
+// spelling and its place in the order of creation), or adds it.
+void Replace(Node *parent, const NodePtr &fresh) {
+  fresh->parent = parent;
+  Node *old = FindChild(parent, fresh->name);
+  if (!old) {
+    parent->children.push_back(fresh);
+    return;
+  }
+  fresh->name = old->name;
+  NodePtr hold = old->shared_from_this();
+  auto &siblings = parent->children;
+  *std::find(siblings.begin(), siblings.end(), hold) = fresh;
+  hold->parent = nullptr;
+  MarkDeleted(hold.get());
+}
+}  // namespace
+
+void LinkKey(const std::string &linkPath, const std::string &targetPath) {
+  std::string last;
+  Node *parent = EnsureParent(linkPath, &last);
+  auto fresh = std::make_shared<Node>();
+  fresh->name = last;
+  if (!targetPath.empty()) {
+    MachinePath t = ParseMachinePath(targetPath);
+    EnsureKey(targetPath);
+    fresh->isLink = true;
+    fresh->target = kRootShort[t.root];
+    for (const std::string &n : t.names) fresh->target += "\\" + n;
+  }
+  Replace(parent, fresh);
+}
+
+// The mask replaces an earlier one (0 lifts the refusals); a missing key is
+// created first.
+void DenyAccess(const std::string &path, REGSAM refused) { EnsureKey(path)->refused = refused; }
+
+namespace {
+void DumpNode(const Node *node, const std::string &path, std::vector<RegKeyDump> *out) {
+  RegKeyDump d;
+  d.path = path;
+  d.values = node->values;
+  out->push_back(d);
+  for (const Node *child : Ordered(node)) {
+    if (!child->isLink) DumpNode(child, path + "\\" + child->name, out);
+  }
+}
+}  // namespace
+
+std::vector<RegKeyDump> DumpRegistry() {
+  std::vector<RegKeyDump> out;
+  for (int i = 0; i < kRoots; ++i) DumpNode(reg().roots[i].get(), kRootShort[i], &out);
+  return out;
+}
+
+}  // namespace sim
+
+// ---------------------------------------------------------------- advapi32
+
+using sim::detail::Bytes;
+using sim::detail::Key;
+using sim::detail::Num;
+using sim::detail::Ptr;
+using sim::detail::Str;
+using sim::detail::Tracer;
+
+namespace {
+
+std::string SizeArg(const DWORD *size) { return size ? Num(*size) : "NULL"; }
+
+}  // namespace
+
+extern "C" LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  Tracer t("RegOpenKeyA", {Key(hKey), Str(lpSubKey), Ptr(phkResult)});
+  DWORD err;
+  if (t.Injected(&err)) {
+    if (phkResult) *phkResult = NULL;
+    return t.Ret(static_cast<LONG>(err));
+  }
+  return t.Ret(sim::OpenOrCreate(hKey, lpSubKey, MAXIMUM_ALLOWED, false, phkResult));
+}
+
+extern "C" LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                                     PHKEY phkResult) {
+  Tracer t("RegOpenKeyExA", {Key(hKey), Str(lpSubKey), Num(ulOptions), Num(samDesired), Ptr(phkResult)});
+  DWORD err;
+  if (t.Injected(&err)) {
+    if (phkResult) *phkResult = NULL;
+    return t.Ret(static_cast<LONG>(err));
+  }
+  return t.Ret(sim::OpenOrCreate(hKey, lpSubKey, samDesired, false, phkResult));
+}
+
+extern "C" LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+  Tracer t("RegCreateKeyA", {Key(hKey), Str(lpSubKey), Ptr(phkResult)});
+  DWORD err;
+  if (t.Injected(&err)) {
+    if (phkResult) *phkResult = NULL;
+    return t.Ret(static_cast<LONG>(err));
+  }
+  return t.Ret(sim::OpenOrCreate(hKey, lpSubKey, MAXIMUM_ALLOWED, true, phkResult));
+}
+
+extern "C" LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                        LPBYTE lpData, LPDWORD lpcbData) {
+  Tracer t("RegQueryValueExA",
+           {Key(hKey), Str(lpValueName), Ptr(lpReserved), Ptr(lpType), Ptr(lpData), SizeArg(lpcbData)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Ret(static_cast<LONG>(err));
+  sim::Target k;
+  LONG rc = sim::Lookup(hKey, &k);
+  if (rc != ERROR_SUCCESS) return t.Ret(rc);
+  if (lpReserved || (lpData && !lpcbData)) return t.Ret(ERROR_INVALID_PARAMETER);
+  if (!(k.granted & KEY_QUERY_VALUE)) return t.Ret(ERROR_ACCESS_DENIED);
+  auto *entry = sim::FindValue(k.node.get(), lpValueName ? lpValueName : "");
+  if (!entry) return t.Ret(ERROR_FILE_NOT_FOUND);
+  const sim::Value &v = entry->second;
+  DWORD size = static_cast<DWORD>(v.data.size());
+  if (lpType) *lpType = v.type;
+  if (lpData && size > *lpcbData) {
+    *lpcbData = size;
+    return t.Ret(ERROR_MORE_DATA);
+  }
+  if (lpData) {
+    if (size) std::memcpy(lpData, v.data.data(), size);
+    t.AddArg(Bytes(v.data.data(), size));
+  }
+  if (lpcbData) *lpcbData = size;
+  return t.Ret(ERROR_SUCCESS);
+}
+
+extern "C" LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                        LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                        LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                        LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+  Tracer t("RegQueryInfoKeyA",
+           {Key(hKey), Ptr(lpClass), Ptr(lpcchClass), Ptr(lpReserved), Ptr(lpcSubKeys), Ptr(lpcbMaxSubKeyLen),
+            Ptr(lpcbMaxClassLen), Ptr(lpcValues), Ptr(lpcbMaxValueNameLen), Ptr(lpcbMaxValueLen),
+            Ptr(lpcbSecurityDescriptor), Ptr(lpftLastWriteTime)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Ret(static_cast<LONG>(err));
+  sim::Target k;
+  LONG rc = sim::Lookup(hKey, &k);
+  if (rc != ERROR_SUCCESS) return t.Ret(rc);
+  if (lpReserved || (lpClass && !lpcchClass)) return t.Ret(ERROR_INVALID_PARAMETER);
+  if (!(k.granted & KEY_QUERY_VALUE)) return t.Ret(ERROR_ACCESS_DENIED);
+  const sim::Node *node = k.node.get();
+  DWORD maxSub = 0, maxName = 0, maxData = 0;
+  for (const auto &child : node->children) maxSub = std::max(maxSub, static_cast<DWORD>(child->name.size()));
+  for (const auto &entry : node->values) {
+    maxName = std::max(maxName, static_cast<DWORD>(entry.first.size()));
+    maxData = std::max(maxData, static_cast<DWORD>(entry.second.data.size()));
+  }
+  if (lpClass && *lpcchClass) lpClass[0] = '\0';
+  if (lpcchClass) *lpcchClass = 0;
+  if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(node->children.size());
+  if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = maxSub;
+  if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
+  if (lpcValues) *lpcValues = static_cast<DWORD>(node->values.size());
+  if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = maxName;
+  if (lpcbMaxValueLen) *lpcbMaxValueLen = maxData;
+  if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
+  if (lpftLastWriteTime) {
+    lpftLastWriteTime->dwLowDateTime = 0;
+    lpftLastWriteTime->dwHighDateTime = 0;
+  }
+  return t.Ret(ERROR_SUCCESS);
+}
+
+extern "C" LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName) {
+  Tracer t("RegEnumKeyA", {Key(hKey), Num(dwIndex), Ptr(lpName), Num(cchName)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Ret(static_cast<LONG>(err));
+  sim::Target k;
+  LONG rc = sim::Lookup(hKey, &k);
+  if (rc != ERROR_SUCCESS) return t.Ret(rc);
+  if (!lpName) return t.Ret(ERROR_INVALID_PARAMETER);
+  if (!(k.granted & KEY_ENUMERATE_SUB_KEYS)) return t.Ret(ERROR_ACCESS_DENIED);
+  std::vector<sim::Node *> children = sim::Ordered(k.node.get());
+  if (dwIndex >= children.size()) return t.Ret(ERROR_NO_MORE_ITEMS);
+  const std::string &name = children[dwIndex]->name;
+  if (name.size() + 1 > cchName) return t.Ret(ERROR_MORE_DATA);
+  std::memcpy(lpName, name.c_str(), name.size() + 1);
+  t.AddArg(Str(name.c_str()));
+  return t.Ret(ERROR_SUCCESS);
+}
+
+extern "C" LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                                     LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  Tracer t("RegEnumValueA", {Key(hKey), Num(dwIndex), Ptr(lpValueName), SizeArg(lpcchValueName), Ptr(lpReserved),
+                             Ptr(lpType), Ptr(lpData), SizeArg(lpcbData)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Ret(static_cast<LONG>(err));
+  sim::Target k;
+  LONG rc = sim::Lookup(hKey, &k);
+  if (rc != ERROR_SUCCESS) return t.Ret(rc);
+  if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) {
+    return t.Ret(ERROR_INVALID_PARAMETER);
+  }
+  if (!(k.granted & KEY_QUERY_VALUE)) return t.Ret(ERROR_ACCESS_DENIED);
+  const auto &values = k.node->values;
+  if (dwIndex >= values.size()) return t.Ret(ERROR_NO_MORE_ITEMS);
+  const std::string &name = values[dwIndex].first;
+  const sim::Value &v = values[dwIndex].second;
+  DWORD size = static_cast<DWORD>(v.data.size());
+  if (name.size() + 1 > *lpcchValueName) return t.Ret(ERROR_MORE_DATA);
+  if (lpData && size > *lpcbData) {
+    *lpcbData = size;
+    return t.Ret(ERROR_MORE_DATA);
+  }
+  std::memcpy(lpValueName, name.c_str(), name.size() + 1);
+  *lpcchValueName = static_cast<DWORD>(name.size());
+  if (lpData && size) std::memcpy(lpData, v.data.data(), size);
+  if (lpcbData) *lpcbData = size;
+  if (lpType) *lpType = v.type;
+  t.AddArg(Str(name.c_str()));
+  if (lpData) t.AddArg(Bytes(v.data.data(), size));
+  return t.Ret(ERROR_SUCCESS);
+}
+
+extern "C" LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                      const BYTE *lpData, DWORD cbData) {
+  Tracer t("RegSetValueExA",
+           {Key(hKey), Str(lpValueName), Num(Reserved), Num(dwType), Bytes(lpData, cbData), Num(cbData)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Ret(static_cast<LONG>(err));
+  sim::Target k;
+  LONG rc = sim::Lookup(hKey, &k);
+  if (rc != ERROR_SUCCESS) return t.Ret(rc);
+  if (Reserved || (!lpData && cbData)) return t.Ret(ERROR_INVALID_PARAMETER);
+  if (!(k.granted & KEY_SET_VALUE)) return t.Ret(ERROR_ACCESS_DENIED);
+  std::string data = cbData ? std::string(reinterpret_cast<const char *>(lpData), cbData) : std::string();
+  sim::StoreValue(k.node.get(), lpValueName ? lpValueName : "", dwType, data);
+  return t.Ret(ERROR_SUCCESS);
+}
+
+extern "C" LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  Tracer t("RegDeleteKeyA", {Key(hKey), Str(lpSubKey)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Ret(static_cast<LONG>(err));
+  sim::Target k;
+  LONG rc = sim::Lookup(hKey, &k);
+  if (rc != ERROR_SUCCESS) return t.Ret(rc);
+  if (!lpSubKey) return t.Ret(ERROR_INVALID_PARAMETER);
+  std::vector<std::string> names = sim::Split(lpSubKey);
+  sim::Node *node = nullptr;
+  if (names.empty()) {
+    // An empty name deletes the handle's own key; the roots stay.
+    if (k.root) return t.Ret(ERROR_ACCESS_DENIED);
+    node = k.node.get();
+  } else {
+    sim::Walked w = sim::Walk(k.node.get(), names, names.size() - 1, 0);
+    if (w.broken || w.next != names.size() - 1) return t.Ret(ERROR_FILE_NOT_FOUND);
+    node = sim::FindChild(w.node, names.back());
+    if (!node) return t.Ret(ERROR_FILE_NOT_FOUND);
+  }
+  if (node->refused & DELETE) return t.Ret(ERROR_ACCESS_DENIED);
+  if (!node->children.empty() && !sim::reg().subtreeDelete) return t.Ret(ERROR_ACCESS_DENIED);
+  sim::Remove(node);
+  return t.Ret(ERROR_SUCCESS);
+}
+
+extern "C" LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  Tracer t("RegDeleteValueA", {Key(hKey), Str(lpValueName)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Ret(static_cast<LONG>(err));
+  sim::Target k;
+  LONG rc = sim::Lookup(hKey, &k);
+  if (rc != ERROR_SUCCESS) return t.Ret(rc);
+  if (!(k.granted & KEY_SET_VALUE)) return t.Ret(ERROR_ACCESS_DENIED);
+  std::string name = lpValueName ? lpValueName : "";
+  if (!sim::FindValue(k.node.get(), name)) return t.Ret(ERROR_FILE_NOT_FOUND);
+  sim::EraseValue(k.node.get(), name);
+  return t.Ret(ERROR_SUCCESS);
+}
+
+extern "C" LONG WINAPI RegCloseKey(HKEY hKey) {
+  Tracer t("RegCloseKey", {Key(hKey)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Ret(static_cast<LONG>(err));
+  if (sim::RootIndex(hKey) >= 0) return t.Ret(ERROR_SUCCESS);
+  uintptr_t value = reinterpret_cast<uintptr_t>(hKey);
+  if (!sim::reg().open.erase(value)) return t.Ret(ERROR_INVALID_HANDLE);
+  sim::detail::HandleClosed(value);
+  return t.Ret(ERROR_SUCCESS);
+}
