@@ -1,0 +1,703 @@
+// The print spooler of the local machine: printer drivers, printer queues
+// and the handles to queues, with the registry entries that Windows keeps
+// for them.
+//
+// On the NT family the spooler is a service: while the "Spooler" service is
+// not running (services.cpp) every call fails with RPC_S_SERVER_UNAVAILABLE,
+// as the spooler's client part answers when it cannot reach the service.
+// On Windows 95, 98 and Me it is always there.
+//
+// What the spooler writes to the registry (paths with single backslashes),
+// below its key P, "HKLM\SYSTEM\CurrentControlSet\Control\Print" on NT and
+// "HKLM\System\CurrentControlSet\control\Print" on 9x:
+// - a driver: "P\Environments\<env>\Drivers\Version-<n>\<name>" on NT for
+//   the NT environment, "P\Environments\<env>\Drivers\<name>" otherwise;
+// - a queue: "P\Printers\<name>" with its values and an empty
+//   "PrinterDriverData" subkey, and on NT the user's "Devices" and
+//   "PrinterPorts" entries.
+// Removing a driver or a queue removes its whole key, subkeys included: the
+// spooler does that itself, whatever RegDeleteKeyA does on the system.
+//
+// Choices where Windows leaves a caller little to see:
+// - Only the local machine is served (a null or empty server name); any
+//   other answers RPC_S_SERVER_UNAVAILABLE. A null or empty printer name
+//   does not open the print server: OpenPrinterA answers
+//   ERROR_INVALID_PRINTER_NAME.
+// - Driver files are looked for under their bare names in the driver
+//   directory and its "2" and "3" folders (and, on 9x, the system
+//   directory); a name with a folder must exist as given. The monitor name
+//   of a level-3 driver is recorded, not checked.
+// - A queue's data type may be null and then is "RAW". The Status of the
+//   record given to AddPrinterA is not taken: a new queue's status is 0.
+// - Handles opened without printer defaults (or with DesiredAccess 0) have
+//   PRINTER_ACCESS_USE. On NT, DeletePrinter needs DELETE and SetPrinterA
+//   needs PRINTER_ACCESS_ADMINISTER on the handle (ERROR_ACCESS_DENIED); 9x
+//   checks no rights. A handle whose queue has been deleted stays open for
+//   ClosePrinter; any other use answers ERROR_PRINTER_DELETED.
+// - GetPrinterA answers level 2 only. Null texts of the queue come back as
+//   empty texts; the server name, device mode and security descriptor as
+//   null.
+// - SetPrinterA, level 2: the record's non-null texts and its numbers
+//   (attributes, priorities, times) replace the queue's after every one of
+//   them has been checked as AddPrinterA checks them; a new name renames the
+//   queue and its key. Then the command runs: PRINTER_CONTROL_PAUSE (1) and
+//   RESUME (2) set and clear PRINTER_STATUS_PAUSED, PURGE (3) finds no jobs,
+//   SET_STATUS (4) sets the queue's status to the record's Status. Level 0
+//   takes a command only; SET_STATUS then reads the status from a DWORD at
+//   pPrinter.
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "internal.h"
+
+#ifndef ERROR_PRINTER_DELETED
+#define ERROR_PRINTER_DELETED 1905L
+#endif
+
+namespace sim {
+namespace {
+
+const char NtEnvironment[] = "Windows NT x86";
+const char W9xEnvironment[] = "Windows 4.0";
+const DWORD PrinterStatusPaused = 0x1;
+const DWORD ControlPause = 1;
+const DWORD ControlResume = 2;
+
+struct QueueRecord {
+  uint64_t id = 0;
+  Queue queue;
+};
+
+struct PrinterHandle {
+  uint64_t queueId = 0;
+  std::string name;  // the queue's name, for the trace
+  DWORD access = 0;
+  bool open = true;
+};
+
+struct Spooler {
+  Os os = Os::WinXP;
+  std::vector<Driver> drivers;
+  std::vector<QueueRecord> queues;
+  uint64_t nextQueueId = 1;
+  std::map<uintptr_t, PrinterHandle> handles;  // every handle given out, closed ones too
+};
+
+Spooler &spooler() {
+  static Spooler s;
+  return s;
+}
+
+bool Nt() { return IsNtFamily(spooler().os); }
+
+std::string Text(const char *s) { return s ? s : ""; }
+
+bool Empty(const char *s) { return !s || !*s; }
+
+const char *OwnEnvironment() { return Nt() ? NtEnvironment : W9xEnvironment; }
+
+// The environment a caller names, spelled as the spooler spells it; empty
+// when the spooler does not know it. Null or empty means the machine's own.
+std::string Environment(const char *env) {
+  if (Empty(env)) return OwnEnvironment();
+  if (detail::EqualNoCase(env, NtEnvironment)) return NtEnvironment;
+  if (detail::EqualNoCase(env, W9xEnvironment)) return W9xEnvironment;
+  return "";
+}
+
+std::string PrintKey() {
+  return Nt() ? "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print" : "HKLM\\System\\CurrentControlSet\\control\\Print";
+}
+
+std::string PrintersKey() { return PrintKey() + "\\Printers"; }
+std::string QueueKey(const std::string &name) { return PrintersKey() + "\\" + name; }
+
+std::string DriversKey(const std::string &environment) {
+  return PrintKey() + "\\Environments\\" + environment + "\\Drivers";
+}
+
+std::string DriverKey(const Driver &driver) {
+  std::string key = DriversKey(driver.environment) + "\\";
+  if (Nt() && driver.environment == NtEnvironment) key += "Version-" + detail::Num(driver.version) + "\\";
+  return key + driver.name;
+}
+
+const char DevicesKey[] = "HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Devices";
+const char PrinterPortsKey[] = "HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\PrinterPorts";
+
+std::vector<std::string> Ports() {
+  if (Nt()) return {"LPT1:", "LPT2:", "LPT3:", "COM1:", "COM2:", "FILE:"};
+  return {"LPT1", "LPT2", "COM1", "FILE:"};
+}
+
+// A port list as a queue carries it: one or more port names, separated by
+// commas. Every one must be a port of the machine.
+bool PortsKnown(const std::string &list) {
+  if (list.empty()) return false;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = list.find(',', start);
+    std::string port = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    bool known = false;
+    for (const std::string &p : Ports()) known = known || detail::EqualNoCase(p, port);
+    if (!known) return false;
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
+}
+
+std::string FirstPort(const std::string &list) { return list.substr(0, list.find(',')); }
+
+bool LocalServer(const char *server) { return Empty(server); }
+
+bool ValidPrinterName(const char *name) {
+  if (Empty(name)) return false;
+  return !std::strchr(name, ',') && !std::strchr(name, '\\');
+}
+
+int DriverIndex(const std::string &name, const std::string &environment) {
+  const std::vector<Driver> &drivers = spooler().drivers;
+  for (size_t i = 0; i < drivers.size(); ++i) {
+    if (detail::EqualNoCase(drivers[i].name, name) && drivers[i].environment == environment) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+QueueRecord *FindQueueRecord(const std::string &name) {
+  for (QueueRecord &r : spooler().queues) {
+    if (detail::EqualNoCase(r.queue.name, name)) return &r;
+  }
+  return nullptr;
+}
+
+QueueRecord *FindQueueById(uint64_t id) {
+  for (QueueRecord &r : spooler().queues) {
+    if (r.id == id) return &r;
+  }
+  return nullptr;
+}
+
+bool DriverFileFound(const std::string &file) {
+  if (file.find('\\') != std::string::npos || file.find(':') != std::string::npos) return FileExists(file);
+  std::string dir = DriverDirectory();
+  if (FileExists(dir + file) || FileExists(dir + "2\\" + file) || FileExists(dir + "3\\" + file)) return true;
+  return !Nt() && FileExists(SystemDirectory() + "\\" + file);
+}
+
+// ---- registry mirror
+
+void WriteDriverKey(const Driver &d) {
+  std::string key = DriverKey(d);
+  CreateKey(key);
+  SetString(key, "Driver", d.driverPath);
+  SetString(key, "Data File", d.dataFile);
+  SetString(key, "Configuration File", d.configFile);
+  SetDword(key, "Version", d.version);
+  if (d.level >= 3) {
+    SetString(key, "Help File", d.helpFile);
+    SetMultiString(key, "Dependent Files", d.dependentFiles);
+    SetString(key, "Monitor", d.monitorName);
+    SetString(key, "Datatype", d.defaultDataType);
+  }
+}
+
+void WriteQueueValues(const Queue &q) {
+  std::string key = QueueKey(q.name);
+  CreateKey(key);
+  SetString(key, "Name", q.name);
+  SetString(key, "Share Name", q.shareName);
+  SetString(key, "Port", q.portName);
+  SetString(key, "Printer Driver", q.driverName);
+  SetString(key, "Description", q.comment);
+  SetString(key, "Location", q.location);
+  SetString(key, "Separator File", q.sepFile);
+  SetString(key, "Print Processor", q.printProcessor);
+  SetString(key, "Datatype", q.datatype);
+  SetString(key, "Parameters", q.parameters);
+  SetDword(key, "Attributes", q.attributes);
+  SetDword(key, "Priority", q.priority);
+  SetDword(key, "Default Priority", q.defaultPriority);
+  SetDword(key, "StartTime", q.startTime);
+  SetDword(key, "UntilTime", q.untilTime);
+  SetDword(key, "Status", q.status);
+}
+
+void WriteUserEntries(const Queue &q) {
+  if (!Nt()) return;
+  std::string port = FirstPort(q.portName);
+  CreateKey(DevicesKey);
+  SetString(DevicesKey, q.name, "winspool," + port);
+  CreateKey(PrinterPortsKey);
+  SetString(PrinterPortsKey, q.name, "winspool," + port + ",15,45");
+}
+
+void RemoveUserEntries(const std::string &name) {
+  if (!Nt()) return;
+  if (GetValue(DevicesKey, name)) DeleteValue(DevicesKey, name);
+  if (GetValue(PrinterPortsKey, name)) DeleteValue(PrinterPortsKey, name);
+}
+
+void WriteQueueState(const Queue &q) {
+  WriteQueueValues(q);
+  CreateKey(QueueKey(q.name) + "\\PrinterDriverData");
+  WriteUserEntries(q);
+}
+
+void RemoveQueueState(const std::string &name) {
+  if (KeyExists(QueueKey(name))) DeleteKeyTree(QueueKey(name));
+  RemoveUserEntries(name);
+}
+
+void CopyKeyTree(const std::string &from, const std::string &to) {
+  CreateKey(to);
+  for (const std::string &name : ValueNames(from)) {
+    std::optional<sim::Value> v = GetValue(from, name);
+    if (v) SetValue(to, name, v->type, v->data);
+  }
+  for (const std::string &sub : SubkeyNames(from)) CopyKeyTree(from + "\\" + sub, to + "\\" + sub);
+}
+
+// ---- records given by callers
+
+std::vector<std::string> SplitMultiString(const char *list) {
+  std::vector<std::string> out;
+  if (!list) return out;
+  for (const char *p = list; *p; p += std::strlen(p) + 1) out.push_back(p);
+  return out;
+}
+
+uint64_t AddQueueRecord(const Queue &queue) {
+  QueueRecord record;
+  record.id = spooler().nextQueueId++;
+  record.queue = queue;
+  spooler().queues.push_back(record);
+  return record.id;
+}
+
+void StoreDriver(const Driver &driver) {
+  int i = DriverIndex(driver.name, driver.environment);
+  if (i >= 0) {
+    std::string old = DriverKey(spooler().drivers[i]);
+    if (KeyExists(old)) DeleteKeyTree(old);
+    spooler().drivers[i] = driver;
+  } else {
+    spooler().drivers.push_back(driver);
+  }
+  WriteDriverKey(driver);
+}
+
+// Checks the texts of a level-2 record that name other things of the
+// spooler, in the order the spooler does; 0 when all are known. A null text
+// is refused for a new queue (but for the data type) and leaves the queue's
+// own alone otherwise.
+DWORD CheckQueueReferences(const PRINTER_INFO_2A &info, bool newQueue) {
+  if (info.pDriverName ? DriverIndex(info.pDriverName, OwnEnvironment()) < 0 : newQueue) {
+    return ERROR_UNKNOWN_PRINTER_DRIVER;
+  }
+  if (info.pPrintProcessor ? !detail::EqualNoCase(info.pPrintProcessor, "WinPrint") : newQueue) {
+    return ERROR_UNKNOWN_PRINTPROCESSOR;
+  }
+  if (info.pDatatype && !detail::EqualNoCase(info.pDatatype, "RAW")) return ERROR_INVALID_DATATYPE;
+  if (info.pPortName ? !PortsKnown(info.pPortName) : newQueue) return ERROR_UNKNOWN_PORT;
+  return 0;
+}
+
+uintptr_t HandleValue(HANDLE h) { return reinterpret_cast<uintptr_t>(h); }
+
+HANDLE NewPrinterHandle(const QueueRecord &record, DWORD access) {
+  uintptr_t value = detail::NewHandleValue();
+  PrinterHandle handle;
+  handle.queueId = record.id;
+  handle.name = record.queue.name;
+  handle.access = access;
+  spooler().handles[value] = handle;
+  detail::HandleOpened(value, "printer:" + record.queue.name);
+  return reinterpret_cast<HANDLE>(value);
+}
+
+PrinterHandle *FindHandle(HANDLE h) {
+  auto it = spooler().handles.find(HandleValue(h));
+  if (it == spooler().handles.end() || !it->second.open) return nullptr;
+  return &it->second;
+}
+
+// The handle's queue, or the error to answer: ERROR_INVALID_HANDLE for a
+// handle that is not open, ERROR_PRINTER_DELETED when its queue is gone.
+QueueRecord *HandleQueue(HANDLE h, DWORD *error, PrinterHandle **handle = nullptr) {
+  PrinterHandle *ph = FindHandle(h);
+  if (!ph) {
+    *error = ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  if (handle) *handle = ph;
+  QueueRecord *record = FindQueueById(ph->queueId);
+  if (!record) *error = ERROR_PRINTER_DELETED;
+  return record;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- machine API
+
+std::vector<Driver> Drivers() { return spooler().drivers; }
+
+std::vector<Queue> Queues() {
+  std::vector<Queue> out;
+  for (const QueueRecord &r : spooler().queues) out.push_back(r.queue);
+  return out;
+}
+
+std::optional<Queue> FindQueue(const std::string &name) {
+  const QueueRecord *r = FindQueueRecord(name);
+  if (!r) return std::nullopt;
+  return r->queue;
+}
+
+std::optional<Driver> FindDriver(const std::string &name) {
+  int i = DriverIndex(name, OwnEnvironment());
+  if (i >= 0) return spooler().drivers[i];
+  for (const Driver &d : spooler().drivers) {
+    if (detail::EqualNoCase(d.name, name)) return d;
+  }
+  return std::nullopt;
+}
+
+void AddQueue(const Queue &queue) {
+  QueueRecord *existing = FindQueueRecord(queue.name);
+  if (existing) {
+    RemoveQueueState(existing->queue.name);
+    existing->queue = queue;
+  } else {
+    AddQueueRecord(queue);
+  }
+  WriteQueueState(queue);
+}
+
+void AddDriver(const Driver &driver) {
+  Driver d = driver;
+  if (d.environment.empty()) d.environment = OwnEnvironment();
+  StoreDriver(d);
+}
+
+namespace detail {
+
+std::string Printer(HANDLE printer) {
+  if (!printer) return "NULL";
+  auto it = spooler().handles.find(HandleValue(printer));
+  if (it == spooler().handles.end()) return "printer:?" + Num(HandleValue(printer));
+  return "printer:" + it->second.name;
+}
+
+void ResetSpooler(Os os) {
+  // The spooler's keys appear with the first driver or queue; a machine
+  // that has them before is built by BuildDefaultMachine.
+  spooler() = Spooler();
+  spooler().os = os;
+}
+
+}  // namespace detail
+}  // namespace sim
+
+// ---------------------------------------------------------------- winspool
+
+using sim::detail::Num;
+using sim::detail::Ptr;
+using sim::detail::Str;
+using sim::detail::Tracer;
+
+extern "C" BOOL WINAPI AddPrinterDriverA(LPSTR pName, DWORD Level, LPBYTE pDriverInfo) {
+  Tracer t("AddPrinterDriverA", {Str(pName), Num(Level), Ptr(pDriverInfo)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Fail(FALSE, err);
+  if (!sim::SpoolerRunning() || !sim::LocalServer(pName)) return t.Fail(FALSE, RPC_S_SERVER_UNAVAILABLE);
+  if (Level != 2 && Level != 3) return t.Fail(FALSE, ERROR_INVALID_LEVEL);
+  if (!pDriverInfo) return t.Fail(FALSE, ERROR_INVALID_PARAMETER);
+
+  // Level 2 is the first six fields of level 3.
+  DRIVER_INFO_3A info;
+  std::memset(&info, 0, sizeof info);
+  std::memcpy(&info, pDriverInfo, Level == 3 ? sizeof(DRIVER_INFO_3A) : sizeof(DRIVER_INFO_2A));
+  t.AddArg(Str(info.pName));
+  if (sim::Empty(info.pName)) return t.Fail(FALSE, ERROR_INVALID_PARAMETER);
+  std::string environment = sim::Environment(info.pEnvironment);
+  if (environment.empty()) return t.Fail(FALSE, ERROR_INVALID_ENVIRONMENT);
+  if (sim::Empty(info.pDriverPath) || sim::Empty(info.pDataFile) || sim::Empty(info.pConfigFile)) {
+    return t.Fail(FALSE, ERROR_INVALID_PARAMETER);
+  }
+
+  sim::Driver d;
+  d.name = info.pName;
+  d.environment = environment;
+  d.version = info.cVersion;
+  d.driverPath = info.pDriverPath;
+  d.dataFile = info.pDataFile;
+  d.configFile = info.pConfigFile;
+  d.helpFile = sim::Text(info.pHelpFile);
+  d.dependentFiles = sim::SplitMultiString(info.pDependentFiles);
+  d.monitorName = sim::Text(info.pMonitorName);
+  d.defaultDataType = sim::Text(info.pDefaultDataType);
+  d.level = Level;
+
+  std::vector<std::string> files = {d.driverPath, d.dataFile, d.configFile};
+  if (!d.helpFile.empty()) files.push_back(d.helpFile);
+  for (const std::string &f : d.dependentFiles) files.push_back(f);
+  for (const std::string &f : files) {
+    if (!sim::DriverFileFound(f)) return t.Fail(FALSE, ERROR_FILE_NOT_FOUND);
+  }
+
+  sim::StoreDriver(d);
+  return t.Ok(TRUE);
+}
+
+extern "C" BOOL WINAPI DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName) {
+  Tracer t("DeletePrinterDriverA", {Str(pName), Str(pEnvironment), Str(pDriverName)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Fail(FALSE, err);
+  if (!sim::SpoolerRunning() || !sim::LocalServer(pName)) return t.Fail(FALSE, RPC_S_SERVER_UNAVAILABLE);
+  std::string environment = sim::Environment(pEnvironment);
+  if (environment.empty()) return t.Fail(FALSE, ERROR_INVALID_ENVIRONMENT);
+  if (sim::Empty(pDriverName)) return t.Fail(FALSE, ERROR_INVALID_PARAMETER);
+  int i = sim::DriverIndex(pDriverName, environment);
+  if (i < 0) return t.Fail(FALSE, ERROR_UNKNOWN_PRINTER_DRIVER);
+  if (environment == sim::OwnEnvironment()) {
+    for (const sim::QueueRecord &r : sim::spooler().queues) {
+      if (sim::detail::EqualNoCase(r.queue.driverName, pDriverName)) return t.Fail(FALSE, ERROR_PRINTER_DRIVER_IN_USE);
+    }
+  }
+  std::string key = sim::DriverKey(sim::spooler().drivers[i]);
+  sim::spooler().drivers.erase(sim::spooler().drivers.begin() + i);
+  if (sim::KeyExists(key)) sim::DeleteKeyTree(key);
+  return t.Ok(TRUE);
+}
+
+extern "C" HANDLE WINAPI AddPrinterA(LPSTR pName, DWORD Level, LPBYTE pPrinter) {
+  Tracer t("AddPrinterA", {Str(pName), Num(Level), Ptr(pPrinter)});
+  HANDLE none = nullptr;
+  DWORD err;
+  if (t.Injected(&err)) return t.Fail(none, err);
+  if (!sim::SpoolerRunning() || !sim::LocalServer(pName)) return t.Fail(none, RPC_S_SERVER_UNAVAILABLE);
+  if (Level != 2) return t.Fail(none, ERROR_INVALID_LEVEL);
+  if (!pPrinter) return t.Fail(none, ERROR_INVALID_PARAMETER);
+  PRINTER_INFO_2A info;
+  std::memcpy(&info, pPrinter, sizeof info);
+  t.AddArg(Str(info.pPrinterName));
+
+  if (!sim::ValidPrinterName(info.pPrinterName)) return t.Fail(none, ERROR_INVALID_PRINTER_NAME);
+  if (sim::FindQueueRecord(info.pPrinterName)) return t.Fail(none, ERROR_PRINTER_ALREADY_EXISTS);
+  DWORD bad = sim::CheckQueueReferences(info, true);
+  if (bad) return t.Fail(none, bad);
+
+  sim::Queue q;
+  q.name = info.pPrinterName;
+  q.shareName = sim::Text(info.pShareName);
+  q.portName = info.pPortName;
+  q.driverName = info.pDriverName;
+  q.comment = sim::Text(info.pComment);
+  q.location = sim::Text(info.pLocation);
+  q.sepFile = sim::Text(info.pSepFile);
+  q.printProcessor = info.pPrintProcessor;
+  q.datatype = info.pDatatype ? info.pDatatype : "RAW";
+  q.parameters = sim::Text(info.pParameters);
+  q.attributes = info.Attributes;
+  q.priority = info.Priority;
+  q.defaultPriority = info.DefaultPriority;
+  q.startTime = info.StartTime;
+  q.untilTime = info.UntilTime;
+  q.status = 0;
+  uint64_t id = sim::AddQueueRecord(q);
+  sim::WriteQueueState(q);
+  HANDLE h = sim::NewPrinterHandle(*sim::FindQueueById(id), PRINTER_ALL_ACCESS);
+  t.Describe("printer:" + q.name);
+  return h;
+}
+
+extern "C" BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, HANDLE *phPrinter, LPPRINTER_DEFAULTSA pDefault) {
+  Tracer t("OpenPrinterA", {Str(pPrinterName), Ptr(phPrinter), Ptr(pDefault)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Fail(FALSE, err);
+  if (!sim::SpoolerRunning()) return t.Fail(FALSE, RPC_S_SERVER_UNAVAILABLE);
+  if (!phPrinter) return t.Fail(FALSE, ERROR_INVALID_PARAMETER);
+  *phPrinter = nullptr;
+  sim::QueueRecord *record = sim::Empty(pPrinterName) ? nullptr : sim::FindQueueRecord(pPrinterName);
+  if (!record) return t.Fail(FALSE, ERROR_INVALID_PRINTER_NAME);
+  DWORD access = PRINTER_ACCESS_USE;
+  if (pDefault) {
+    if (pDefault->pDatatype && !sim::detail::EqualNoCase(pDefault->pDatatype, "RAW")) {
+      return t.Fail(FALSE, ERROR_INVALID_DATATYPE);
+    }
+    if (pDefault->DesiredAccess & MAXIMUM_ALLOWED) {
+      access = PRINTER_ALL_ACCESS;
+    } else if (pDefault->DesiredAccess) {
+      access = pDefault->DesiredAccess;
+    }
+  }
+  *phPrinter = sim::NewPrinterHandle(*record, access);
+  t.AddArg(sim::detail::Printer(*phPrinter));
+  return t.Ok(TRUE);
+}
+
+extern "C" BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
+  Tracer t("DeletePrinter", {sim::detail::Printer(hPrinter)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Fail(FALSE, err);
+  if (!sim::SpoolerRunning()) return t.Fail(FALSE, RPC_S_SERVER_UNAVAILABLE);
+  sim::PrinterHandle *handle = nullptr;
+  sim::QueueRecord *record = sim::HandleQueue(hPrinter, &err, &handle);
+  if (!record) return t.Fail(FALSE, err);
+  if (sim::Nt() && !(handle->access & DELETE)) return t.Fail(FALSE, ERROR_ACCESS_DENIED);
+  std::string name = record->queue.name;
+  std::vector<sim::QueueRecord> &queues = sim::spooler().queues;
+  for (size_t i = 0; i < queues.size(); ++i) {
+    if (queues[i].id == record->id) {
+      queues.erase(queues.begin() + i);
+      break;
+    }
+  }
+  sim::RemoveQueueState(name);
+  return t.Ok(TRUE);
+}
+
+extern "C" BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
+  Tracer t("ClosePrinter", {sim::detail::Printer(hPrinter)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Fail(FALSE, err);
+  if (!sim::SpoolerRunning()) return t.Fail(FALSE, RPC_S_SERVER_UNAVAILABLE);
+  sim::PrinterHandle *handle = sim::FindHandle(hPrinter);
+  if (!handle) return t.Fail(FALSE, ERROR_INVALID_HANDLE);
+  handle->open = false;
+  sim::detail::HandleClosed(sim::HandleValue(hPrinter));
+  return t.Ok(TRUE);
+}
+
+extern "C" BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
+  Tracer t("GetPrinterA", {sim::detail::Printer(hPrinter), Num(Level), Ptr(pPrinter), Num(cbBuf), Ptr(pcbNeeded)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Fail(FALSE, err);
+  if (!sim::SpoolerRunning()) return t.Fail(FALSE, RPC_S_SERVER_UNAVAILABLE);
+  sim::QueueRecord *record = sim::HandleQueue(hPrinter, &err);
+  if (!record) return t.Fail(FALSE, err);
+  if (Level != 2) return t.Fail(FALSE, ERROR_INVALID_LEVEL);
+  if (!pcbNeeded) return t.Fail(FALSE, ERROR_INVALID_PARAMETER);
+
+  const sim::Queue &q = record->queue;
+  const std::string *texts[] = {&q.name,     &q.shareName, &q.portName,       &q.driverName, &q.comment,
+                                &q.location, &q.sepFile,   &q.printProcessor, &q.datatype,   &q.parameters};
+  DWORD needed = sizeof(PRINTER_INFO_2A);
+  for (const std::string *s : texts) needed += static_cast<DWORD>(s->size() + 1);
+  *pcbNeeded = needed;
+  t.AddArg("needed=" + Num(needed));
+  if (cbBuf < needed) return t.Fail(FALSE, ERROR_INSUFFICIENT_BUFFER);
+  if (!pPrinter) return t.Fail(FALSE, ERROR_INVALID_PARAMETER);
+
+  LPSTR places[10];
+  char *next = reinterpret_cast<char *>(pPrinter) + sizeof(PRINTER_INFO_2A);
+  for (size_t i = 0; i < 10; ++i) {
+    std::memcpy(next, texts[i]->c_str(), texts[i]->size() + 1);
+    places[i] = next;
+    next += texts[i]->size() + 1;
+  }
+  PRINTER_INFO_2A info;
+  std::memset(&info, 0, sizeof info);
+  info.pServerName = nullptr;
+  info.pPrinterName = places[0];
+  info.pShareName = places[1];
+  info.pPortName = places[2];
+  info.pDriverName = places[3];
+  info.pComment = places[4];
+  info.pLocation = places[5];
+  info.pDevMode = nullptr;
+  info.pSepFile = places[6];
+  info.pPrintProcessor = places[7];
+  info.pDatatype = places[8];
+  info.pParameters = places[9];
+  info.pSecurityDescriptor = nullptr;
+  info.Attributes = q.attributes;
+  info.Priority = q.priority;
+  info.DefaultPriority = q.defaultPriority;
+  info.StartTime = q.startTime;
+  info.UntilTime = q.untilTime;
+  info.Status = q.status;
+  info.cJobs = 0;
+  info.AveragePPM = 0;
+  std::memcpy(pPrinter, &info, sizeof info);
+  return t.Ok(TRUE);
+}
+
+extern "C" BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command) {
+  Tracer t("SetPrinterA", {sim::detail::Printer(hPrinter), Num(Level), Ptr(pPrinter), Num(Command)});
+  DWORD err;
+  if (t.Injected(&err)) return t.Fail(FALSE, err);
+  if (!sim::SpoolerRunning()) return t.Fail(FALSE, RPC_S_SERVER_UNAVAILABLE);
+  sim::PrinterHandle *handle = nullptr;
+  sim::QueueRecord *record = sim::HandleQueue(hPrinter, &err, &handle);
+  if (!record) return t.Fail(FALSE, err);
+  if (sim::Nt() && !(handle->access & PRINTER_ACCESS_ADMINISTER)) return t.Fail(FALSE, ERROR_ACCESS_DENIED);
+  if (Command > PRINTER_CONTROL_SET_STATUS) return t.Fail(FALSE, ERROR_INVALID_PARAMETER);
+  if (Level != 0 && Level != 2) return t.Fail(FALSE, ERROR_INVALID_LEVEL);
+  if (Level == 0 && Command == 0) return t.Fail(FALSE, ERROR_INVALID_PARAMETER);
+  if (!pPrinter && (Level == 2 || Command == PRINTER_CONTROL_SET_STATUS)) {
+    return t.Fail(FALSE, ERROR_INVALID_PARAMETER);
+  }
+
+  sim::Queue q = record->queue;
+  DWORD status = q.status;
+  if (Level == 2) {
+    PRINTER_INFO_2A info;
+    std::memcpy(&info, pPrinter, sizeof info);
+    if (info.pPrinterName) {
+      if (!sim::ValidPrinterName(info.pPrinterName)) return t.Fail(FALSE, ERROR_INVALID_PRINTER_NAME);
+      const sim::QueueRecord *other = sim::FindQueueRecord(info.pPrinterName);
+      if (other && other->id != record->id) return t.Fail(FALSE, ERROR_PRINTER_ALREADY_EXISTS);
+    }
+    DWORD bad = sim::CheckQueueReferences(info, false);
+    if (bad) return t.Fail(FALSE, bad);
+    if (info.pPrinterName) q.name = info.pPrinterName;
+    if (info.pShareName) q.shareName = info.pShareName;
+    if (info.pPortName) q.portName = info.pPortName;
+    if (info.pDriverName) q.driverName = info.pDriverName;
+    if (info.pComment) q.comment = info.pComment;
+    if (info.pLocation) q.location = info.pLocation;
+    if (info.pSepFile) q.sepFile = info.pSepFile;
+    if (info.pPrintProcessor) q.printProcessor = info.pPrintProcessor;
+    if (info.pDatatype) q.datatype = info.pDatatype;
+    if (info.pParameters) q.parameters = info.pParameters;
+    q.attributes = info.Attributes;
+    q.priority = info.Priority;
+    q.defaultPriority = info.DefaultPriority;
+    q.startTime = info.StartTime;
+    q.untilTime = info.UntilTime;
+    if (Command == PRINTER_CONTROL_SET_STATUS) status = info.Status;
+  } else if (Command == PRINTER_CONTROL_SET_STATUS) {
+    std::memcpy(&status, pPrinter, sizeof status);
+  }
+  if (Command == sim::ControlPause) status |= sim::PrinterStatusPaused;
+  if (Command == sim::ControlResume) status &= ~sim::PrinterStatusPaused;
+  // PRINTER_CONTROL_PURGE: no jobs are ever queued.
+  q.status = status;
+
+  std::string oldName = record->queue.name;
+  if (q.name != oldName) {
+    std::string from = sim::QueueKey(oldName);
+    std::string to = sim::QueueKey(q.name);
+    if (sim::KeyExists(from)) {
+      sim::CopyKeyTree(from, to + ".renaming");
+      sim::DeleteKeyTree(from);
+      sim::CopyKeyTree(to + ".renaming", to);
+      sim::DeleteKeyTree(to + ".renaming");
+    }
+    sim::RemoveUserEntries(oldName);
+    for (auto &entry : sim::spooler().handles) {
+      if (entry.second.queueId != record->id) continue;
+      entry.second.name = q.name;
+      if (entry.second.open) sim::detail::HandleOpened(entry.first, "printer:" + q.name);
+    }
+  }
+  record->queue = q;
+  sim::WriteQueueValues(q);
+  sim::WriteUserEntries(q);
+  return t.Ok(TRUE);
+}
