@@ -1,0 +1,79 @@
+// Registry editor export files (.reg): reading them into a list of
+// operations for the simulated machine, and writing a registry dump, or the
+// difference between two dumps, as a file the registry editor imports.
+//
+// Both headers are read: "REGEDIT4" (ANSI text; every value's bytes are
+// taken as written) and "Windows Registry Editor Version 5.00" (the registry
+// editor's Unicode format: the data of hex(1), hex(2) and hex(7) values is
+// UTF-16LE and is converted to the single-byte text the ANSI functions see).
+// A file may be plain text or UTF-16LE with its byte-order mark.
+//
+// Files written are always "Windows Registry Editor Version 5.00", plain
+// ASCII text with "\n" line ends (ToCrlf() gives the registry editor's own).
+#ifndef NRV_TOOLS_REGFILE_H
+#define NRV_TOOLS_REGFILE_H
+
+#include <string>
+#include <vector>
+
+#include "sim.h"
+
+namespace regfile {
+
+enum class Format { Regedit4, Version5 };
+
+struct Op {
+  enum Kind { kCreateKey, kDeleteKey, kSetValue, kDeleteValue };
+  Kind kind = kCreateKey;
+  std::string key;   // with its root spelled out: "HKEY_LOCAL_MACHINE\\SOFTWARE"
+  std::string name;  // value name; "" is the key's default value (@)
+  DWORD type = REG_NONE;
+  std::string data;  // the value's bytes as the ANSI functions see them
+  int line = 0;      // where the key or value starts in the file
+};
+
+struct File {
+  Format format = Format::Version5;
+  std::vector<Op> ops;  // in the file's order
+};
+
+struct Error {
+  int line = 0;
+  std::string message;  // what was expected
+};
+
+// Parses the bytes of a .reg file. On failure fills *error and returns false.
+bool Parse(const std::string &bytes, File *out, Error *error);
+
+// Carries the operations out on the simulated machine, in order: keys are
+// created with their parents, [-KEY] removes a whole branch (nothing when it
+// is missing). When the machine refuses an entry, *error gets its line and
+// the reason, and the entries after it are not carried out.
+bool Apply(const File &file, Error *error);
+
+// "HKLM\\X" -> "HKEY_LOCAL_MACHINE\\X" (the long root names pass through).
+std::string LongRootPath(const std::string &path);
+
+// One value as a .reg entry ("\"name\"=dword:00000001"), long hex data
+// continued over lines with ",\\" as the registry editor wraps them. No final
+// line end.
+std::string FormatValue(const std::string &name, const sim::Value &value);
+
+// Every key and value of a dump, parents before children.
+std::string WriteDump(const std::vector<sim::RegKeyDump> &keys);
+
+// What turns `before` into `after`: deleted keys as [-KEY] (only the top of
+// each deleted branch), then new keys with all their values and existing keys
+// with their new or changed values and "name"=- for values removed. Key and
+// value names compare without regard to case. Only the header when nothing
+// changed.
+std::string WriteDiff(const std::vector<sim::RegKeyDump> &before, const std::vector<sim::RegKeyDump> &after);
+
+// Whether WriteDiff would write more than the header.
+bool HasChanges(const std::vector<sim::RegKeyDump> &before, const std::vector<sim::RegKeyDump> &after);
+
+std::string ToCrlf(const std::string &text);
+
+}  // namespace regfile
+
+#endif
