@@ -1,0 +1,669 @@
+#!/usr/bin/env bash
+# End-to-end runs of the real DLLs (dist/NRVPNP.dll, dist/NRVKSYS.dll) under
+# Wine: nrvharness.exe loads a DLL and calls its exports as a setup program
+# does; afterwards the state of the prefix is checked: the spooler's keys,
+# the driver files, the user's default printer, the device nodes, the
+# dacl.exe starts and the message boxes shown.
+#
+#   run_cases.sh [--setup] [CASE...]    (no case: all of them)
+#
+# --setup installs Wine and MinGW-w64 when they are missing and makes the
+# template prefix that every case copies. A case run without --setup makes
+# the template when there is none yet.
+#
+# Environment: NRV_DIST_DIR (the DLLs, default dist/), NRV_WINE_BIN (the
+# harness programs, default build/cross/tests/wine), NRV_WINE_WORK (the
+# prefixes, default build/wine-e2e).
+#
+# The registry is read from the prefix's hive files (system.reg, user.reg)
+# once wineserver has written them: they keep every value's type and exact
+# data, so a string written without its NUL, or with one NUL too many,
+# shows (wine reg query prints both alike). A REG_MULTI_SZ appears there as
+# str(7):"...\0", the last NUL of the list implied.
+#
+# Message boxes and dacl.exe starts are read from Wine's relay trace of
+# user32.MessageBoxA and kernel32.WinExec. Without a display MessageBoxA
+# returns -1 at once, so a box does not hold the run.
+set -u
+set -o pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+dist=${NRV_DIST_DIR:-$root/dist}
+bin=${NRV_WINE_BIN:-$root/build/cross/tests/wine}
+work=${NRV_WINE_WORK:-$root/build/wine-e2e}
+template=$work/template
+
+ALL_CASES=(fresh_winxp fresh_win2k reinstall_winxp uninstall_then_create_winxp nt40 copies_winxp
+  remove_held_winxp deploy_held_winxp win98)
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "ok: [$case] $*"; }
+fail() { failed=$((failed + 1)); echo "FAIL: [$case] $*"; }
+# check DESCRIPTION COMMAND...: passes when the command succeeds.
+check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+# same DESCRIPTION GOT WANT
+same() {
+  if [ "$2" == "$3" ]; then pass "$1"; else fail "$1: got '$2', want '$3'"; fi
+}
+
+export LC_ALL=C
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+ensure_tools() {
+  if command -v wine >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null &&
+    dpkg -s wine32:i386 >/dev/null 2>&1; then
+    return 0
+  fi
+  echo "installing Wine and MinGW-w64"
+  if [ "$(id -u)" -ne 0 ]; then echo "FAIL: Wine is missing and this is not root"; return 1; fi
+  dpkg --add-architecture i386 && apt-get update -q &&
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q wine wine32:i386 g++-mingw-w64-i686
+}
+
+make_template() {
+  rm -rf "$template" "$template.tmp"
+  mkdir -p "$work"
+  echo "making the template prefix ($(wine --version))"
+  WINEPREFIX=$template.tmp wineboot -i >/dev/null 2>&1
+  WINEPREFIX=$template.tmp wineserver -w
+  [ -f "$template.tmp/system.reg" ] || { echo "FAIL: wineboot made no prefix"; return 1; }
+  mv "$template.tmp" "$template"
+}
+
+# ---------------------------------------------------------------------------
+# Registry: the hive files of the current prefix.
+
+# The values of one key, as the hive writes them: "name"=data, one a line.
+# The key path is given with single backslashes, relative to the hive's
+# root; names are compared without regard to case, as the registry does.
+hive_values() {
+  WANT=$2 awk '
+    BEGIN { want = tolower(ENVIRON["WANT"]) }
+    /^\[/ { key = $0; sub(/^\[/, "", key); sub(/\] [0-9]+$/, "", key); gsub(/\\\\/, "\\", key)
+            inkey = (tolower(key) == want); next }
+    inkey && /^(".*"|@)=/ { print }
+  ' "$1"
+}
+# The data of one value of one key ("" when the key or the value is missing).
+hive_value() {
+  hive_values "$1" "$2" | NAME=$3 awk '
+    { n = $0; sub(/=.*$/, "", n); if (tolower(n) == tolower("\"" ENVIRON["NAME"] "\"")) { sub(/^[^=]*=/, ""); print; exit } }'
+}
+hive_has_key() {
+  WANT=$2 awk 'BEGIN { want = tolower(ENVIRON["WANT"]); found = 1 }
+    /^\[/ { key = $0; sub(/^\[/, "", key); sub(/\] [0-9]+$/, "", key); gsub(/\\\\/, "\\", key)
+            if (tolower(key) == want) { found = 0; exit } }
+    END { exit found }' "$1"
+}
+# The names of the direct subkeys of a key, sorted.
+hive_subkeys() {
+  WANT=$2 awk 'BEGIN { want = tolower(ENVIRON["WANT"]) "\\" }
+    /^\[/ { key = $0; sub(/^\[/, "", key); sub(/\] [0-9]+$/, "", key); gsub(/\\\\/, "\\", key)
+            if (index(tolower(key), want) == 1) { rest = substr(key, length(want) + 1); sub(/\\.*$/, "", rest); print rest } }
+  ' "$1" | sort -u
+}
+sysreg() { echo "$WINEPREFIX/system.reg"; }
+usrreg() { echo "$WINEPREFIX/user.reg"; }
+
+key_present() { check "key HKLM\\$1 present" hive_has_key "$(sysreg)" "$1"; }
+hive_lacks_key() { ! hive_has_key "$@"; }
+key_absent() { check "key HKLM\\$1 absent" hive_lacks_key "$(sysreg)" "$1"; }
+hklm_value() { same "HKLM\\$1 : $2" "$(hive_value "$(sysreg)" "$1" "$2")" "$3"; }
+hkcu_value() { same "HKCU\\$1 : $2" "$(hive_value "$(usrreg)" "$1" "$2")" "$3"; }
+
+# ---------------------------------------------------------------------------
+# The machine.
+
+PRINTER='Norvale TX-5400 Series'
+SETTINGS='Software\Microsoft\Windows NT\CurrentVersion\Windows'
+DEVICES='Software\Microsoft\Windows NT\CurrentVersion\Devices'
+PRINTERPORTS='Software\Microsoft\Windows NT\CurrentVersion\PrinterPorts'
+PRINTERS='System\CurrentControlSet\Control\Print\Printers'
+NTDRIVERS='System\CurrentControlSet\Control\Print\Environments\Windows NT x86\Drivers'
+LPTENUM='System\CurrentControlSet\Enum\LPTENUM'
+PARENT_ID_PREFIX='7&3a5c91d&0'
+INSTANCE="$PARENT_ID_PREFIX&LPT1.4"
+NODE="$LPTENUM\\NorvaleTX-5400\\$INSTANCE"
+SESSION='System\CurrentControlSet\Control\Session Manager'
+DRIVER_FILES=(nrvs1.dll nrvs1.sdd nrvs1ui.dll nrvs1su.hlp nrvs1um.dll nrvs1su.dat nrvs1su.dll)
+
+drive_c() { echo "$WINEPREFIX/drive_c"; }
+driver_dir() { echo "$WINEPREFIX/drive_c/windows/system32/spool/drivers/w32x86"; }
+version_dir() { echo "$(driver_dir)/2"; }
+
+# A fresh prefix for the case, reporting Windows version $1.
+new_prefix() {
+  export WINEPREFIX=$work/cases/$case
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$work/cases"
+  cp -a "$template" "$WINEPREFIX"
+  mkdir -p "$(drive_c)/nrv"
+  cp "$bin/nrvharness.exe" "$bin/dacl.exe" "$dist/NRVPNP.dll" "$dist/NRVKSYS.dll" "$(drive_c)/nrv/"
+  # The relay trace of two functions only: the message boxes and the starts.
+  regimport <<EOF
+[HKEY_CURRENT_USER\\Software\\Wine]
+"Version"="$1"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Debug]
+"RelayInclude"="user32.MessageBoxA;kernel32.WinExec"
+EOF
+}
+
+regimport() {
+  local file=$WINEPREFIX/drive_c/nrv/import.reg
+  { printf 'REGEDIT4\r\n\r\n'; sed 's/$/\r/'; } >"$file"
+  wine reg import 'C:\nrv\import.reg' >/dev/null 2>&1 || { fail "wine reg import"; cat "$file"; }
+}
+
+# The setup program has put the driver files into the spooler's driver
+# directory. nrvs1.dll is a real PE image (a copy of dacl.exe), so that a
+# case can map it as the spooler maps a driver it has loaded.
+place_driver_files() {
+  mkdir -p "$(driver_dir)"
+  cp "$bin/dacl.exe" "$(driver_dir)/nrvs1.dll"
+  local f
+  for f in "${DRIVER_FILES[@]:1}"; do echo "$f of the Norvale TX-5400 driver" >"$(driver_dir)/$f"; done
+}
+
+# Left over from an earlier setup: the INF, PNF and BPD files.
+place_inf_files() {
+  mkdir -p "$(drive_c)/windows/inf" "$(version_dir)"
+  echo "[Version]" >"$(drive_c)/windows/inf/NRVS1.INF"
+  echo "pnf" >"$(drive_c)/windows/inf/NRVS1.PNF"
+  echo "bpd" >"$(version_dir)/NRVS1.BPD"
+}
+
+# An NT machine with a parallel port, another printer that is the user's
+# default, and the printer's keys in three numbered control sets (Wine has
+# a plain CurrentControlSet key and no numbered sets of its own).
+prepare_nt() {
+  place_driver_files
+  place_inf_files
+  harness_plain --add-printer "Office Laser" LPT2:
+  regimport <<EOF
+[HKEY_CURRENT_USER\\$SETTINGS]
+"Device"="Office Laser,winspool,LPT2:"
+
+[HKEY_CURRENT_USER\\Printers]
+"DeviceOld"="$PRINTER,winspool,LPT1:"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\PARALLELCLASS\\0000]
+"ParentIdPrefix"="$PARENT_ID_PREFIX"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\LPTENUM]
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Print\\Printers\\$PRINTER\\PrinterDriverData]
+"Model"="TX-5400"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-2\\$PRINTER]
+"Driver"="nrvs1.dll"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Control\\Print\\Printers\\$PRINTER]
+"Port"="LPT1:"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet003\\Control\\Print\\Printers\\$PRINTER\\PrinterDriverData]
+"Model"="TX-5400"
+
+[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet003\\Control\\Print\\Printers\\$PRINTER\\Queue Extras]
+"Kept"="yes"
+EOF
+}
+
+# Runs the harness without the checks of a step (machine preparation).
+harness_plain() {
+  (cd "$(drive_c)/nrv" && wine nrvharness.exe "$@") >"$WINEPREFIX/prepare.out" 2>&1 ||
+    { fail "harness $*"; cat "$WINEPREFIX/prepare.out"; }
+}
+
+# harness LABEL ARGS...: one run of the harness, then wait until every
+# process of the prefix (dacl.exe too) has ended and the hives are written.
+# The run's message boxes land in $WINEPREFIX/LABEL.boxes and its WinExec
+# calls in LABEL.execs, one a line, pointers left out:
+#   00000000,"text","caption",00000000   and   "command line",00000005
+harness() {
+  local label=$1; shift
+  local out=$WINEPREFIX/$label
+  local rc=0
+  (cd "$(drive_c)/nrv" && WINEDEBUG=-all,+relay wine nrvharness.exe "$@") >"$out.out" 2>"$out.err" || rc=$?
+  wineserver -w
+  sed 's/\r$//' "$out.out" | grep -E '^(FAIL|time)' | sed "s/^/    [$label] /"
+  same "$label: harness ($*) exits" "$rc" 0
+  local calls='s/[0-9a-f]\{8\} "/"/g; s/) ret=[0-9a-f]*$//'
+  grep -E '^[0-9a-f]+:Call user32\.MessageBoxA\(' "$out.err" | sed 's/^.*MessageBoxA(//' | sed "$calls" >"$out.boxes"
+  grep -E '^[0-9a-f]+:Call (KERNEL32|kernel32)\.WinExec\(' "$out.err" | sed 's/^.*WinExec(//' | sed "$calls" >"$out.execs"
+}
+
+no_boxes() { same "$1: no message box" "$(cat "$WINEPREFIX/$1.boxes")" ""; }
+no_dacl() {
+  same "$1: dacl.exe not started" "$(cat "$WINEPREFIX/$1.execs")" ""
+  check "$1: no dacl.exe log" test ! -e "$(drive_c)/dacl.log"
+}
+
+# ---------------------------------------------------------------------------
+# What an install and a removal leave.
+
+expect_files_deployed() {
+  local f missing=""
+  for f in "${DRIVER_FILES[@]}"; do
+    cmp -s "$(driver_dir)/$f" "$(version_dir)/$f" || missing="$missing $f"
+  done
+  same "$1: the seven driver files in w32x86\\2, equal to their sources" "$missing" ""
+}
+
+expect_inf_files_gone() {
+  local f left=""
+  for f in windows/inf/NRVS1.INF windows/inf/NRVS1.PNF windows/system32/spool/drivers/w32x86/2/NRVS1.BPD; do
+    [ -e "$(drive_c)/$f" ] && left="$left $f"
+  done
+  same "$1: NRVS1.INF, NRVS1.PNF and NRVS1.BPD deleted" "$left" ""
+}
+
+# Wine files a driver for "Windows NT x86" under Version-3 (whatever the
+# version, and this driver says 3).
+expect_nt_driver() {
+  local key="$NTDRIVERS\\Version-3\\$PRINTER"
+  key_present "$key"
+  hklm_value "$key" "Driver" '"nrvs1.dll"'
+  hklm_value "$key" "Data File" '"nrvs1.sdd"'
+  hklm_value "$key" "Configuration File" '"nrvs1ui.dll"'
+  hklm_value "$key" "Version" 'dword:00000003'
+}
+
+expect_nt_queue() {
+  local key="$PRINTERS\\$PRINTER"
+  key_present "$key"
+  hklm_value "$key" "Attributes" 'dword:000f0045'
+  hklm_value "$key" "Port" '"LPT1:"'
+  hklm_value "$key" "Printer Driver" "\"$PRINTER\""
+  hklm_value "$key" "Print Processor" '"WinPrint"'
+  hklm_value "$key" "Datatype" '"RAW"'
+  hklm_value "$key" "Share Name" '"Norvale TX-5400"'
+  hklm_value "$key" "Priority" 'dword:00000000'
+  hklm_value "$key" "Default Priority" 'dword:00000000'
+  hklm_value "$key" "StartTime" 'dword:00000000'
+  hklm_value "$key" "UntilTime" 'dword:00000000'
+  same "queue keys named like the printer" "$(hive_subkeys "$(sysreg)" "$PRINTERS" | grep -c '^Norvale TX-5400 Series')" 1
+}
+
+expect_default_is_norvale() {
+  hkcu_value "$SETTINGS" "Device" "\"$PRINTER,winspool,LPT1:\""
+}
+
+expect_device_node() {
+  key_present "$NODE"
+  local want
+  want=$(cat <<'EOF'
+"Capabilities"=dword:00000040
+"Class"="PRINTER"
+"ClassGUID"="{4D36E979-E325-11CE-BFC1-08002BE10318}"
+"CompatibleIDs"=str(7):"NORVALETX-9E2D47B1\0"
+"ConfigFlags"=dword:00000000
+"DeviceDesc"="Norvale TX-5400 Series"
+"Driver"="nrvs1.dll"
+"HardwareID"=str(7):"LPTENUM\\NorvaleTX-5400C83B\0"
+"LocationInformation"="LPT1.4"
+"Mfg"="Norvale"
+EOF
+)
+  same "device node $INSTANCE holds exactly the ten values" "$(hive_values "$(sysreg)" "$NODE" | sort)" "$want"
+  same "device node's subkeys" "$(hive_subkeys "$(sysreg)" "$NODE" | tr '\n' '|')" "Control|Device Parameters|LogConf|"
+  same "model key holds the one instance" "$(hive_subkeys "$(sysreg)" "$LPTENUM\\NorvaleTX-5400" | tr '\n' '|')" "$INSTANCE|"
+  same "Device Parameters holds PortName only" "$(hive_values "$(sysreg)" "$NODE\\Device Parameters")" '"PortName"="LPT1:"'
+  same "LogConf empty" "$(hive_values "$(sysreg)" "$NODE\\LogConf")$(hive_subkeys "$(sysreg)" "$NODE\\LogConf")" ""
+  same "Control empty" "$(hive_values "$(sysreg)" "$NODE\\Control")$(hive_subkeys "$(sysreg)" "$NODE\\Control")" ""
+}
+
+expect_nt_installed() {
+  no_boxes "$1"
+  expect_inf_files_gone "$1"
+  expect_files_deployed "$1"
+  expect_nt_driver
+  expect_nt_queue
+  expect_default_is_norvale
+  same "$1: no moved-aside copies in w32x86\\2" "$(cd "$(version_dir)" && ls | grep -E '\.[0-9]{3,}$')" ""
+  # The other printer is still there.
+  key_present "$PRINTERS\\Office Laser"
+}
+
+expect_nt_removed() {
+  local label=$1 f left=""
+  for f in "${DRIVER_FILES[@]}"; do [ -e "$(version_dir)/$f" ] && left="$left $f"; done
+  same "$label: the seven driver files gone from w32x86\\2" "$left" ""
+  left=""
+  for f in "${DRIVER_FILES[@]}"; do [ -e "$(driver_dir)/$f" ] || left="$left $f"; done
+  same "$label: the driver directory's own files untouched" "$left" ""
+  key_absent "$PRINTERS\\$PRINTER"
+  key_absent "$NTDRIVERS\\Version-3\\$PRINTER"
+  key_absent "$NTDRIVERS\\Version-2\\$PRINTER"
+  hkcu_value "$DEVICES" "$PRINTER" ""
+  hkcu_value "$PRINTERPORTS" "$PRINTER" ""
+  hkcu_value "Printers" "DeviceOld" ""
+  # The numbered control sets: the printer's and the driver's keys go,
+  # PrinterDriverData first; a printer key with another subkey stays.
+  key_absent "SYSTEM\\ControlSet001\\Control\\Print\\Printers\\$PRINTER"
+  key_absent "SYSTEM\\ControlSet001\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-2\\$PRINTER"
+  key_absent "SYSTEM\\ControlSet002\\Control\\Print\\Printers\\$PRINTER"
+  key_absent "SYSTEM\\ControlSet003\\Control\\Print\\Printers\\$PRINTER\\PrinterDriverData"
+  key_present "SYSTEM\\ControlSet003\\Control\\Print\\Printers\\$PRINTER\\Queue Extras"
+  key_present "$PRINTERS\\Office Laser"
+  key_present "$NTDRIVERS\\Version-3\\Office Laser Driver"
+}
+
+# Wine's DeletePrinter hands the default to another printer itself when it
+# deletes the default one, writing "device" with Wine's own device entry
+# ("wineps.drv,<port>", where Windows writes "winspool,<port>"). By the
+# time RestoreDefaultPrinter runs, "Device" no longer names the printer
+# and is left as Wine wrote it.
+expect_default_restored_by_wine() {
+  hkcu_value "$SETTINGS" "Device" '"Office Laser,wineps.drv,LPT2:"'
+}
+
+# ---------------------------------------------------------------------------
+# The cases.
+
+fresh_nt5() {
+  new_prefix "$1"
+  prepare_nt
+  harness install "C:\\nrv\\NRVPNP.dll" create
+  expect_nt_installed install
+  no_dacl install
+  expect_device_node
+  hkcu_value "$DEVICES" "$PRINTER" '"wineps.drv,LPT1:"'
+
+  place_inf_files
+  harness remove "C:\\nrv\\NRVPNP.dll" uninstall
+  no_boxes remove
+  expect_nt_removed remove
+  expect_inf_files_gone remove
+  key_absent "$LPTENUM\\NorvaleTX-5400"
+  key_present "$LPTENUM"
+  expect_default_restored_by_wine
+  no_dacl remove
+}
+case_fresh_winxp() { fresh_nt5 winxp; }
+case_fresh_win2k() { fresh_nt5 win2k; }
+
+# Install twice in one load: the second install finds the first one's
+# device node, starts dacl.exe on its five keys, deletes and rewrites it.
+case_reinstall_winxp() {
+  new_prefix winxp
+  prepare_nt
+  harness install "C:\\nrv\\NRVPNP.dll" create create
+  expect_nt_installed install
+  expect_device_node
+  local base="dacl.exe /SYSTEM\\CurrentControlSet\\Enum\\LPTENUM\\NorvaleTX-5400"
+  local want
+  want=$(printf '%s\n' "$base" "$base\\$INSTANCE" "$base\\$INSTANCE\\Control" \
+    "$base\\$INSTANCE\\Device Parameters" "$base\\$INSTANCE\\LogConf")
+  # The relay trace doubles each backslash.
+  same "install: five WinExec calls in order, each with SW_SHOW" "$(cat "$WINEPREFIX/install.execs")" \
+    "$(sed 's/\\/\\\\/g; s/.*/"&",00000005/' <<<"$want")"
+  # dacl.exe logs its start time before its command line; the five run at
+  # once, so the log is put in the order of their starts.
+  local log=$(drive_c)/dacl.log
+  check "install: dacl.exe log written" test -f "$log"
+  same "install: dacl.exe started five times with these command lines" \
+    "$(sort -s -n -k1,1 "$log" 2>/dev/null | sed 's/\r$//; s/^[0-9]* //')" "$want"
+  # Wine's AddPrinterA of an existing name succeeds (Windows refuses it);
+  # either way a single queue stays.
+  same "install: one queue of the printer's name" \
+    "$(hive_subkeys "$(sysreg)" "$PRINTERS" | tr '\n' '|')" "$PRINTER|Office Laser|"
+
+  rm -f "$log"
+  harness remove "C:\\nrv\\NRVPNP.dll" uninstall
+  no_boxes remove
+  expect_nt_removed remove
+  key_absent "$LPTENUM\\NorvaleTX-5400"
+  expect_default_restored_by_wine
+  no_dacl remove
+}
+
+# UninstallPrinter clears the recreate flag for the rest of the load: a
+# CreatePrinter after it deletes the device node and writes none.
+case_uninstall_then_create_winxp() {
+  new_prefix winxp
+  prepare_nt
+  harness install "C:\\nrv\\NRVPNP.dll" create
+  expect_device_node
+  harness again "C:\\nrv\\NRVPNP.dll" uninstall create
+  no_boxes again
+  no_dacl again
+  key_absent "$LPTENUM\\NorvaleTX-5400"
+  expect_files_deployed again
+  expect_nt_driver
+  expect_nt_queue
+  expect_default_is_norvale
+}
+
+# NT 4.0: no device node; the removal leaves the INF files and runs no
+# sweep, so a copy of the queue stays.
+case_nt40() {
+  new_prefix nt40
+  prepare_nt
+  harness install "C:\\nrv\\NRVPNP.dll" create
+  expect_nt_installed install
+  no_dacl install
+  key_absent "$LPTENUM\\NorvaleTX-5400"
+
+  # A copy of the queue is the default; the Devices list ends with an entry
+  # of no queue, which Wine's spooler does not touch.
+  harness_plain --add-printer "$PRINTER (Copy 2)" LPT1: "$PRINTER"
+  regimport <<EOF
+[HKEY_CURRENT_USER\\$SETTINGS]
+"Device"="$PRINTER (Copy 2),winspool,LPT1:"
+
+[HKEY_CURRENT_USER\\$DEVICES]
+"Zeta Plotter"="winspool,Ne00:"
+EOF
+  place_inf_files
+  harness remove "C:\\nrv\\NRVPNP.dll" uninstall
+  no_boxes remove
+  expect_nt_removed remove
+  local f left=0
+  for f in windows/inf/NRVS1.INF windows/inf/NRVS1.PNF windows/system32/spool/drivers/w32x86/2/NRVS1.BPD; do
+    [ -e "$(drive_c)/$f" ] && left=$((left + 1))
+  done
+  same "remove: NRVS1.INF, .PNF and .BPD kept on NT 4.0" "$left" 3
+  key_present "$PRINTERS\\$PRINTER (Copy 2)"
+  # Deleting the queue left the default alone (it names the copy), and the
+  # copy's name begins with the printer's: RestoreDefaultPrinter hands the
+  # default to the last entry of the Devices list.
+  hkcu_value "$SETTINGS" "Device" '"Zeta Plotter,winspool,Ne00:"'
+}
+
+# Copies of the queue, and queues whose names only look alike.
+case_copies_winxp() {
+  new_prefix winxp
+  prepare_nt
+  harness install "C:\\nrv\\NRVPNP.dll" create
+  expect_nt_installed install
+  local copy
+  for copy in "$PRINTER (Copy 2)" "$PRINTER (Copy 3)" "${PRINTER}X" "Norvale TX-5400" "norvale TX-5400 Series (Copy 4)"; do
+    harness_plain --add-printer "$copy" LPT1: "$PRINTER"
+  done
+  harness remove "C:\\nrv\\NRVPNP.dll" uninstall
+  no_boxes remove
+  expect_nt_removed remove
+  same "remove: the queues left" "$(hive_subkeys "$(sysreg)" "$PRINTERS" | tr '\n' '|')" \
+    "Norvale TX-5400|Office Laser|norvale TX-5400 Series (Copy 4)|"
+  same "remove: the Devices entries left" "$(hive_values "$(usrreg)" "$DEVICES" | sed 's/=.*//' | tr '\n' '|')" \
+    '"Norvale TX-5400"|"norvale TX-5400 Series (Copy 4)"|"Office Laser"|'
+  key_absent "$LPTENUM\\NorvaleTX-5400"
+}
+
+# Removal while two driver files are in use: nrvs1.dll mapped as an image
+# (as the spooler maps a driver it has loaded; it can be renamed but not
+# deleted) and nrvs1.sdd held open without delete sharing (neither deleted
+# nor renamed).
+case_remove_held_winxp() {
+  new_prefix winxp
+  prepare_nt
+  harness install "C:\\nrv\\NRVPNP.dll" create
+  expect_nt_installed install
+  local v='C:\windows\system32\spool\drivers\w32x86\2'
+  harness remove --map "$v\\nrvs1.dll" --hold "$v\\nrvs1.sdd" "C:\\nrv\\NRVPNP.dll" uninstall
+  same "remove: one message box, for nrvs1.sdd (sharing violation, 32)" "$(cat "$WINEPREFIX/remove.boxes")" \
+    '00000000,"DELETE FILE ERROR (32)\nFile Name : C:\\windows\\system32\\spool\\drivers\\w32x86\\2\\nrvs1.sdd","Norvale TX-5400 Series",00000000'
+  check "remove: nrvs1.dll moved to nrvs1.dll.000" cmp -s "$(driver_dir)/nrvs1.dll" "$(version_dir)/nrvs1.dll.000"
+  check "remove: nrvs1.sdd stays where it is" cmp -s "$(driver_dir)/nrvs1.sdd" "$(version_dir)/nrvs1.sdd"
+  same "remove: what is left in w32x86\\2" "$(cd "$(version_dir)" && ls | tr '\n' ' ')" "nrvs1.dll.000 nrvs1.sdd "
+  hklm_value "$SESSION" "PendingFileRenameOperations" \
+    'str(7):"\\??\\C:\\windows\\system32\\spool\\drivers\\w32x86\\2\\nrvs1.dll.000\0\0"'
+  key_absent "$PRINTERS\\$PRINTER"
+  key_absent "$LPTENUM\\NorvaleTX-5400"
+}
+
+# A reinstall while the earlier nrvs1.dll is mapped, with nrvs1.dll.000
+# left by an earlier removal: the earlier copy goes to nrvs1.dll.001 and
+# is scheduled for deletion, the new copy takes its name.
+case_deploy_held_winxp() {
+  new_prefix winxp
+  prepare_nt
+  harness install "C:\\nrv\\NRVPNP.dll" create
+  expect_nt_installed install
+  cp "$(version_dir)/nrvs1.dll" "$WINEPREFIX/first-nrvs1.dll"
+  echo "left by an earlier removal" >"$(version_dir)/nrvs1.dll.000"
+  cp "$bin/nrvharness.exe" "$(driver_dir)/nrvs1.dll"  # the new version of the driver
+  local v='C:\windows\system32\spool\drivers\w32x86\2'
+  harness again --map "$v\\nrvs1.dll" "C:\\nrv\\NRVPNP.dll" create
+  no_boxes again
+  check "again: the new nrvs1.dll in place" cmp -s "$(driver_dir)/nrvs1.dll" "$(version_dir)/nrvs1.dll"
+  check "again: the earlier nrvs1.dll moved to nrvs1.dll.001" cmp -s "$WINEPREFIX/first-nrvs1.dll" "$(version_dir)/nrvs1.dll.001"
+  same "again: nrvs1.dll.000 untouched" "$(cat "$(version_dir)/nrvs1.dll.000")" "left by an earlier removal"
+  expect_files_deployed again
+  hklm_value "$SESSION" "PendingFileRenameOperations" \
+    'str(7):"\\??\\C:\\windows\\system32\\spool\\drivers\\w32x86\\2\\nrvs1.dll.001\0\0"'
+}
+
+# The 9x library under Wine's Windows 98: the driver and the queue, and a
+# device node for each BIOS or ACPI port whose PORTNAME is "LPT1".
+case_win98() {
+  new_prefix win98
+  # The spooler's driver directory for "Windows 4.0".
+  local win40=$WINEPREFIX/drive_c/windows/system32/spool/drivers/win40 f
+  mkdir -p "$win40"
+  for f in NRVS1.DRV NRVS1.HLP nrvs195.dll nrvs1um.dll nrvs1su.hlp nrvs1su.dll nrvs1su.dat; do
+    echo "$f of the Norvale TX-5400 driver" >"$win40/$f"
+  done
+  harness_plain --add-printer "Office Laser" LPT2:
+  regimport <<'EOF'
+[HKEY_LOCAL_MACHINE\Enum\BIOS\*PNP0400\00]
+"PORTNAME"="LPT1"
+
+[HKEY_LOCAL_MACHINE\Enum\BIOS\*PNP0400\01]
+"PORTNAME"="LPT2"
+
+[HKEY_LOCAL_MACHINE\Enum\BIOS\*PNP0400\02]
+"PORTNAME"="LPT1:"
+
+[HKEY_LOCAL_MACHINE\Enum\ACPI\PNP0401\4&1d401fb5&0]
+"PORTNAME"="LPT1"
+EOF
+  local node='Enum\LPTENUM\NorvaleTX-5400C83B'
+  harness install "C:\\nrv\\NRVKSYS.dll" create
+  no_boxes install
+  no_dacl install
+  same "install: one node per LPT1 port" "$(hive_subkeys "$(sysreg)" "$node" | tr '\n' '|')" \
+    'ACPI&PNP0401&4&1d401fb5&0|BIOS&*PNP0400&00|'
+  local want instance
+  want=$(cat <<'EOF'
+"Capabilities"=hex:14,00,00,00
+"Class"="PRINTER"
+"ConfigFlags"=hex:00,00,00,00
+"DeviceDesc"="Norvale TX-5400 Series"
+"HardwareID"="LPTENUM\\NorvaleTX-5400C83B"
+"Manufacturer"="Norvale"
+"Model"="Norvale TX-5400 Series"
+EOF
+)
+  for instance in 'BIOS&*PNP0400&00' 'ACPI&PNP0401&4&1d401fb5&0'; do
+    same "install: node $instance holds exactly the seven values" "$(hive_values "$(sysreg)" "$node\\$instance" | sort)" "$want"
+  done
+  key_present "$PRINTERS\\$PRINTER"
+  hklm_value "$PRINTERS\\$PRINTER" "Port" '"LPT1"'
+  hklm_value "$PRINTERS\\$PRINTER" "Attributes" 'dword:00000844'
+  hklm_value "$PRINTERS\\$PRINTER" "Priority" 'dword:00000001'
+  hklm_value "$PRINTERS\\$PRINTER" "Print Processor" '"WinPrint"'
+  hklm_value "$PRINTERS\\$PRINTER" "Datatype" '"RAW"'
+  hklm_value "$PRINTERS\\$PRINTER" "Share Name" ''
+  # Wine files a "Windows 4.0" driver under Version-0 and records the
+  # version of that environment, 0, not the record's 0x400.
+  local driver='System\CurrentControlSet\Control\Print\Environments\Windows 4.0\Drivers\Version-0\Norvale TX-5400 Series'
+  key_present "$driver"
+  hklm_value "$driver" "Driver" '"NRVS1.DRV"'
+  hklm_value "$driver" "Data File" '"NRVS1.DRV"'
+  hklm_value "$driver" "Configuration File" '"NRVS1.DRV"'
+  hklm_value "$driver" "Help File" '"NRVS1.HLP"'
+  hklm_value "$driver" "Dependent Files" 'str(7):"nrvs1.drv\0nrvs195.dll\0nrvs1su.hlp\0nrvs1um.dll\0nrvs1su.dll\0nrvs1su.dat\0"'
+  hklm_value "$driver" "Datatype" '"RAW"'
+  hklm_value "$driver" "Version" 'dword:00000000'
+  hkcu_value "$DEVICES" "$PRINTER" '"wineps.drv,LPT1"'
+
+  harness clean "C:\\nrv\\NRVKSYS.dll" clean
+  key_absent "$node"
+  key_present 'Enum\LPTENUM'
+  key_present "$PRINTERS\\$PRINTER"
+
+  harness remove "C:\\nrv\\NRVKSYS.dll" create uninstall
+  no_boxes remove
+  key_absent "$node"
+  key_absent "$PRINTERS\\$PRINTER"
+  key_absent "$driver"
+  hkcu_value "$DEVICES" "$PRINTER" ""
+  key_present "$PRINTERS\\Office Laser"
+  same "remove: Enum\\BIOS and Enum\\ACPI untouched" \
+    "$(hive_subkeys "$(sysreg)" 'Enum\BIOS\*PNP0400' | tr '\n' '|')$(hive_value "$(sysreg)" 'Enum\ACPI\PNP0401\4&1d401fb5&0' PORTNAME)" \
+    '00|01|02|"LPT1"'
+}
+
+# ---------------------------------------------------------------------------
+
+main() {
+  local setup=0
+  if [ "${1:-}" = "--setup" ]; then setup=1; shift; fi
+  local cases=("$@")
+  case=setup
+  if [ "$setup" -eq 1 ]; then
+    ensure_tools || { fail "Wine and MinGW-w64 installed"; echo "$passed passed, $failed failed"; exit 1; }
+    make_template || { fail "template prefix"; echo "$passed passed, $failed failed"; exit 1; }
+    pass "template prefix made"
+    [ ${#cases[@]} -eq 0 ] && { echo "$passed passed, $failed failed"; exit 0; }
+  fi
+  [ ${#cases[@]} -eq 0 ] && cases=("${ALL_CASES[@]}")
+
+  local missing=""
+  command -v wine >/dev/null || missing="$missing wine"
+  local f
+  for f in "$dist/NRVPNP.dll" "$dist/NRVKSYS.dll" "$bin/nrvharness.exe" "$bin/dacl.exe"; do
+    [ -f "$f" ] || missing="$missing $f"
+  done
+  if [ -n "$missing" ]; then
+    fail "missing:$missing (build the cross preset; run with --setup to install Wine)"
+    echo "$passed passed, $failed failed"
+    exit 1
+  fi
+  if [ ! -f "$template/system.reg" ]; then
+    (exec 9>"$work.lock"; mkdir -p "$work"; flock 9; [ -f "$template/system.reg" ] || make_template) ||
+      { fail "template prefix"; echo "$passed passed, $failed failed"; exit 1; }
+  fi
+
+  for case in "${cases[@]}"; do
+    if ! declare -F "case_$case" >/dev/null; then fail "no such case"; continue; fi
+    echo "== $case"
+    local started=$SECONDS before=$failed
+    "case_$case"
+    wineserver -k >/dev/null 2>&1 || true
+    # A prefix takes some 600 MB: kept only when its case failed.
+    if [ "$failed" -eq "$before" ]; then rm -rf "$WINEPREFIX"; else echo "   prefix kept: $WINEPREFIX"; fi
+    echo "== $case: $((SECONDS - started)) s"
+  done
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
+# bench.sh takes the machine's preparation from here.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then main "$@"; fi
