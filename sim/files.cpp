@@ -28,6 +28,7 @@ struct FileEntry {
   std::string content;
   bool inUse = false;
   bool isProtected = false;
+  bool heldOpen = false;  // open without delete sharing
 };
 
 struct PendingMove {
@@ -228,6 +229,8 @@ void SetFileInUse(const std::string &path, bool inUse) { ExistingFile(path).inUs
 
 void SetFileProtected(const std::string &path, bool isProtected) { ExistingFile(path).isProtected = isProtected; }
 
+void SetFileHeldOpen(const std::string &path, bool heldOpen) { ExistingFile(path).heldOpen = heldOpen; }
+
 std::vector<std::string> PendingDeletions() {
   std::vector<std::string> out;
   for (const PendingMove &move : fs().pending) {
@@ -266,7 +269,10 @@ void Reboot() {
     fs().files.erase(KeyOf(from));
     fs().files[KeyOf(to)] = moved;
   }
-  for (auto &entry : fs().files) entry.second.inUse = false;
+  for (auto &entry : fs().files) {
+    entry.second.inUse = false;
+    entry.second.heldOpen = false;
+  }
 }
 
 }  // namespace sim
@@ -309,6 +315,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   if (sim::DirAt(path)) return t.Fail(FALSE, ERROR_ACCESS_DENIED);
   sim::FileEntry *file = sim::FileAt(path);
   if (!file) return t.Fail(FALSE, sim::MissingError(path));
+  if (file->heldOpen) return t.Fail(FALSE, ERROR_SHARING_VIOLATION);
   if (file->inUse || file->isProtected) return t.Fail(FALSE, ERROR_ACCESS_DENIED);
   sim::fs().files.erase(sim::KeyOf(path));
   return t.Ok(TRUE);
@@ -330,7 +337,7 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
   if (target) {
     if (bFailIfExists) return t.Fail(FALSE, ERROR_FILE_EXISTS);
     // A file copied onto itself is open for reading while it would be written.
-    if (target == source || target->inUse) return t.Fail(FALSE, ERROR_SHARING_VIOLATION);
+    if (target == source || target->inUse || target->heldOpen) return t.Fail(FALSE, ERROR_SHARING_VIOLATION);
     if (target->isProtected) return t.Fail(FALSE, ERROR_ACCESS_DENIED);
     target->content = source->content;
     return t.Ok(TRUE);
@@ -375,6 +382,7 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
   if (sim::DirAt(from)) return t.Fail(FALSE, ERROR_ACCESS_DENIED);
   sim::FileEntry *source = sim::FileAt(from);
   if (!source) return t.Fail(FALSE, sim::MissingError(from));
+  if (source->heldOpen) return t.Fail(FALSE, ERROR_SHARING_VIOLATION);
   if (source->isProtected) return t.Fail(FALSE, ERROR_ACCESS_DENIED);
   if (sim::KeyOf(from) == sim::KeyOf(to)) {  // a new spelling of the same name
     source->path = to;
@@ -385,6 +393,7 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
   if (!sim::DirAt(sim::Parent(to))) return t.Fail(FALSE, ERROR_PATH_NOT_FOUND);
   if (const sim::FileEntry *target = sim::FileAt(to)) {
     if (!replace) return t.Fail(FALSE, ERROR_ALREADY_EXISTS);
+    if (target->heldOpen) return t.Fail(FALSE, ERROR_SHARING_VIOLATION);
     if (target->inUse || target->isProtected) return t.Fail(FALSE, ERROR_ACCESS_DENIED);
   }
   sim::FileEntry moved = *source;

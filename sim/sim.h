@@ -172,9 +172,13 @@ void SetFileInUse(const std::string &path, bool inUse);
 // A protected file: it cannot be overwritten, deleted or moved
 // (ERROR_ACCESS_DENIED).
 void SetFileProtected(const std::string &path, bool isProtected);
+// A file a program holds open without delete sharing: it cannot be
+// overwritten, deleted or moved (ERROR_SHARING_VIOLATION).
+void SetFileHeldOpen(const std::string &path, bool heldOpen);
 // Files registered with MOVEFILE_DELAY_UNTIL_REBOOT and a null new name.
 std::vector<std::string> PendingDeletions();
-// Windows starts again: the registered files are deleted, locks released.
+// Windows starts again: the registered files are deleted, locks and open
+// files released.
 void Reboot();
 
 // ---------------------------------------------------------------- spooler

@@ -515,8 +515,17 @@ extern "C" HANDLE WINAPI AddPrinterA(LPSTR pName, DWORD Level, LPBYTE pPrinter) 
   return h;
 }
 
+namespace {
+// The printer defaults as the trace shows them: what the caller asked for.
+std::string DefaultsText(const PRINTER_DEFAULTSA *defaults) {
+  if (!defaults) return "NULL";
+  return "{" + Str(defaults->pDatatype) + ", " + Ptr(defaults->pDevMode) + ", " +
+         sim::detail::Hex(defaults->DesiredAccess) + "}";
+}
+}  // namespace
+
 extern "C" BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, HANDLE *phPrinter, LPPRINTER_DEFAULTSA pDefault) {
-  Tracer t("OpenPrinterA", {Str(pPrinterName), Ptr(phPrinter), Ptr(pDefault)});
+  Tracer t("OpenPrinterA", {Str(pPrinterName), Ptr(phPrinter), DefaultsText(pDefault)});
   DWORD err;
   if (t.Injected(&err)) return t.Fail(FALSE, err);
   if (!sim::SpoolerRunning()) return t.Fail(FALSE, RPC_S_SERVER_UNAVAILABLE);

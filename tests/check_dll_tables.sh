@@ -44,9 +44,9 @@ check_dll() {
   local names_raw; names_raw=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" | grep -E '^\s*\[')
   local names; names=$(sed -n 's/^\s*\[ *[0-9]*\] \(.*\)$/\1/p' <<<"$names_raw")
   local count=0
-  for spec in "$@"; do
+  for export_line in "$@"; do
     count=$((count + 1))
-    local ordinal name pops internal; read -r ordinal name pops internal <<<"$spec"
+    local ordinal name pops internal; read -r ordinal name pops internal <<<"$export_line"
     local rva; rva=$(awk -v o="$ordinal" '$1 == o { print $2 }' <<<"$table")
     if [ -z "$rva" ]; then fail "$file: no export at ordinal $ordinal"; continue; fi
     # The name table lists, for each name, its ordinal's index in the

@@ -583,6 +583,44 @@ TEST(RemoveDriverFiles, UndeletableFilesAreReportedAndTheWalkGoesOn) {
   }
 }
 
+// A program that holds a driver file open without delete sharing (a
+// viewer, a virus scanner) keeps it from being deleted or moved: the
+// sharing violation is reported with its code and the walk goes on.
+TEST(RemoveDriverFiles, FileHeldOpenIsReportedWithTheSharingViolation) {
+  const int held[] = {0, 3};
+  sim::BuildDefaultMachine(sim::Os::WinXP);
+  PlaceEarlierCopies();
+  for (int f : held) sim::SetFileHeldOpen(Target(kFiles[f]), true);
+  Library nt(NtLibraryPath());
+  EXPECT_EQ(1, nt.Get<StepFn>("RemoveDriverFiles")());
+  std::vector<sim::MessageBoxCall> boxes = sim::MessageBoxes();
+  ASSERT_EQ(2u, boxes.size());
+  for (size_t b = 0; b < 2; ++b) {
+    EXPECT_EQ(DeleteError(32, Target(kFiles[held[b]])), boxes[b].text) << "box " << b;
+    EXPECT_EQ(Earlier(kFiles[held[b]]), sim::ReadFile(Target(kFiles[held[b]])).value_or("?")) << "box " << b;
+  }
+  EXPECT_EQ(7, CallCount("DeleteFileA")) << "every name is tried";
+  EXPECT_EQ(2u, sim::ListFiles(sim::VersionDirectory()).size()) << "only the two held files stay";
+  EXPECT_TRUE(sim::PendingDeletions().empty());
+}
+
+TEST(DeployDriverFiles, FileHeldOpenStopsTheWalkWithNothingLost) {
+  sim::BuildDefaultMachine(sim::Os::WinXP);
+  PlaceEarlierCopies();
+  sim::SetFileHeldOpen(Target(kFiles[2]), true);
+  Library nt(NtLibraryPath());
+  EXPECT_EQ(0, nt.Get<StepFn>("DeployDriverFiles")());
+  std::vector<sim::MessageBoxCall> boxes = sim::MessageBoxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(CopyError(Source(kFiles[2]), Target(kFiles[2])), boxes[0].text);
+  EXPECT_EQ(Placed(kFiles[0]), sim::ReadFile(Target(kFiles[0])).value_or("?"));
+  EXPECT_EQ(Placed(kFiles[1]), sim::ReadFile(Target(kFiles[1])).value_or("?"));
+  for (int f = 2; f < kFileCount; ++f) {
+    EXPECT_EQ(Earlier(kFiles[f]), sim::ReadFile(Target(kFiles[f])).value_or("?")) << kFiles[f];
+  }
+  EXPECT_TRUE(sim::PendingDeletions().empty());
+}
+
 TEST(RemoveDriverFiles, MissingVersionDirectoryShowsSevenMessages) {
   sim::BuildDefaultMachine(sim::Os::WinXP);
   ASSERT_FALSE(sim::DirectoryExists(sim::VersionDirectory()));

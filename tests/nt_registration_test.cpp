@@ -204,7 +204,7 @@ TEST(RemoveNtPrinterAndDriver, RemovesTheQueueThenTheDriverOnce) {
     EXPECT_EQ(c.calls, sim::CallNames());
     std::vector<sim::Call> opened = sim::CallsTo("OpenPrinterA");
     ASSERT_EQ(1u, opened.size());
-    EXPECT_EQ((std::vector<std::string>{Quoted(kPrinter), "&", "&"}),
+    EXPECT_EQ((std::vector<std::string>{Quoted(kPrinter), "&", "{\"RAW\", NULL, 0xf000c}"}),
               std::vector<std::string>(opened[0].args.begin(), opened[0].args.begin() + 3));
     if (c.install) {
       EXPECT_EQ("1", opened[0].result);

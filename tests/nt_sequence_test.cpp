@@ -383,6 +383,10 @@ TEST(RemoveMatchingPrinters, OpensQueuesWithRemovalDefaultsAndPassesOverStaleKey
   ASSERT_EQ(2u, opened.size());
   EXPECT_EQ(Quoted("Norvale TX-5400 Series (Copy 1)"), opened[0]);
   EXPECT_EQ(Quoted("Norvale TX-5400 Series (Copy 2)"), opened[1]);
+  for (const sim::Call &call : sim::CallsTo("OpenPrinterA")) {
+    ASSERT_GE(call.args.size(), 3u);
+    EXPECT_EQ("{\"RAW\", NULL, 0xf000c}", call.args[2]) << "data type RAW, no device mode, PRINTER_ALL_ACCESS";
+  }
   EXPECT_EQ(1, CallCount("DeletePrinter"));
   EXPECT_EQ(1, CallCount("ClosePrinter"));
   EXPECT_FALSE(sim::FindQueue("Norvale TX-5400 Series (Copy 2)").has_value());
