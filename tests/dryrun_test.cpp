@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,9 +19,17 @@ using std::string;
 namespace fs = std::filesystem;
 
 const string kQueue = "Norvale TX-5400 Series";
-const string kXpNode =
-    "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Enum\\LPTENUM\\NorvaleTX-5400\\2&3a5e4b7c&0&LPT1.4]";
-const string kXpPrinterKey = "HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\Print\\Printers\\" + kQueue;
+const string kHeader = "Windows Registry Editor Version 5.00\n\n";
+// Keys of the current control set are written through its link.
+const string kXpModel = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\LPTENUM\\NorvaleTX-5400";
+const string kXpNode = "[" + kXpModel + "\\2&3a5e4b7c&0&LPT1.4]";
+const string kXpDriverKey =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\"
+    "Version-3\\" + kQueue;
+const string kXpPrinterKey = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\" + kQueue;
+const string k9xModel = "HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\NorvaleTX-5400C83B";
+const string k9xNode = "[" + k9xModel + "\\BIOS&*PNP0400&00]";
+const string kNetHeading = "Net change of the sequence:";
 
 struct Result {
   int rc = -1;
@@ -36,13 +45,47 @@ Result Dry(const std::vector<string> &args) {
   return r;
 }
 
-// The text of one report section, from its title to the next one.
-string Section(const string &report, const string &title) {
-  size_t start = report.find("== " + title + "\n");
+// One part of a report: from its "=== HEADING" line to the next part.
+string Part(const string &report, const string &heading) {
+  size_t start = report.find("\n=== " + heading);
+  if (start == string::npos) return "";
+  ++start;
+  size_t end = report.find("\n=== ", start);
+  return report.substr(start, end == string::npos ? string::npos : end - start);
+}
+
+// The part of step `n` (1-based), which must be the export `word`.
+string Step(const string &report, size_t n, const string &word) {
+  return Part(report, "Step " + std::to_string(n) + ": " + word + "\n");
+}
+
+string Net(const string &report) { return Part(report, kNetHeading); }
+
+// The text of one section of a part, from its title to the next one.
+string Section(const string &part, const string &title) {
+  size_t start = part.find("== " + title + "\n");
   if (start == string::npos) return "";
   start += title.size() + 4;
-  size_t end = report.find("\n== ", start);
-  return report.substr(start, end == string::npos ? string::npos : end + 1 - start);
+  size_t end = part.find("\n== ", start);
+  return part.substr(start, end == string::npos ? string::npos : end + 1 - start);
+}
+
+// The numbered lines of a trace ("  12. RegOpenKeyA(...)").
+size_t CallLines(const string &trace) {
+  size_t n = 0;
+  std::istringstream in(trace);
+  for (string line; std::getline(in, line);) {
+    unsigned number = 0;
+    char dot = 0;
+    if (line.rfind("  ", 0) == 0 && std::sscanf(line.c_str(), " %u%c", &number, &dot) == 2 && dot == '.') ++n;
+  }
+  return n;
+}
+
+size_t Count(const string &text, const string &what) {
+  size_t n = 0;
+  for (size_t pos = text.find(what); pos != string::npos; pos = text.find(what, pos + 1)) ++n;
+  return n;
 }
 
 string ReadHost(const fs::path &path) {
@@ -64,6 +107,16 @@ bool HasOp(const regfile::File &file, regfile::Op::Kind kind, const string &key,
   return false;
 }
 
+// A .reg written by the tool, as the registry editor would read it.
+regfile::File ParseWritten(const fs::path &path) {
+  string bytes = ReadHost(path);
+  EXPECT_EQ(0u, bytes.rfind(string("\xFF\xFEW\0i\0n\0", 8), 0)) << path << ": UTF-16LE with its byte-order mark";
+  regfile::File file;
+  regfile::Error error;
+  EXPECT_TRUE(regfile::Parse(bytes, &file, &error)) << path << ":" << error.line << ": " << error.message;
+  return file;
+}
+
 class DryRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -78,103 +131,271 @@ class DryRunTest : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST_F(DryRunTest, InstallOnXpAddsTheQueueAndTheDeviceNode) {
+TEST_F(DryRunTest, InstallStepOnXpAddsTheQueueAndTheDeviceNode) {
   Result r = Dry({"install"});
   ASSERT_EQ(0, r.rc) << r.err;
   EXPECT_EQ("", r.err);
-  EXPECT_NE(string::npos, r.out.find("nrvdry: winxp, library libnrvpnp.so, default machine\nSequence: install\n"
-                                     "CreatePrinter returned 1\n"))
+  EXPECT_EQ(0u, r.out.find("nrvdry: winxp, library libnrvpnp.so, default machine\nSequence: install\n\n"
+                           "=== Step 1: install\nCreatePrinter returned 1\n\n== Registry changes\n"))
       << r.out;
+  string step = Step(r.out, 1, "install");
+  ASSERT_NE("", step) << r.out;
 
-  string reg = Section(r.out, "Registry changes");
+  string reg = Section(step, "Registry changes");
   regfile::File file;
   regfile::Error error;
   ASSERT_TRUE(regfile::Parse(reg, &file, &error)) << error.line << ": " << error.message << "\n" << reg;
-  EXPECT_NE(string::npos, reg.find(kXpNode + "\n")) << reg;
-  EXPECT_NE(string::npos, reg.find(kXpNode + "\n\"Capabilities\"=dword:00000040\n")) << reg;
+  EXPECT_NE(string::npos, reg.find("[" + kXpModel + "]\n\n" + kXpNode + "\n\"Capabilities\"=dword:00000040\n")) << reg;
+  EXPECT_NE(string::npos, reg.find(kXpNode.substr(0, kXpNode.size() - 1) + "\\Device Parameters]\n"
+                                   "\"PortName\"=\"LPT1:\"\n"))
+      << reg;
   EXPECT_TRUE(HasOp(file, regfile::Op::kCreateKey, kXpPrinterKey)) << reg;
   EXPECT_NE(string::npos,
             reg.find("[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows]\n"
                      "\"Device\"=\"Norvale TX-5400 Series,winspool,LPT1:\"\n"))
       << reg;
-  // Keys the install leaves alone are not in the file.
+  // Keys the install leaves alone are not in the file, and no key is named
+  // by the numbered control set the link leads to.
   EXPECT_EQ(string::npos, reg.find("PARALLELCLASS")) << reg;
   EXPECT_EQ(string::npos, reg.find("[-")) << reg;
+  EXPECT_EQ(string::npos, reg.find("ControlSet001")) << reg;
 
-  string spooler = Section(r.out, "Spooler");
+  string spooler = Section(step, "Spooler");
   EXPECT_NE(string::npos, spooler.find("Queues before:\n    \"Office Laser\" on \"LPT2:\"")) << spooler;
   EXPECT_NE(string::npos, spooler.find("  + \"" + kQueue + "\" on \"LPT1:\", driver \"" + kQueue + "\"\n"))
       << spooler;
   EXPECT_NE(string::npos, spooler.find("  + \"" + kQueue + "\", environment \"Windows NT x86\"")) << spooler;
   ASSERT_TRUE(sim::FindQueue(kQueue).has_value()) << "the machine after the run is the one reported";
 
-  string files = Section(r.out, "Files");
+  string files = Section(step, "Files");
   EXPECT_NE(string::npos, files.find("Created:\n  " + sim::VersionDirectory() + "nrvs1.dll (")) << files;
   EXPECT_NE(string::npos, files.find("Moved aside:\n  (none)\n")) << files;
 
-  string messages = Section(r.out, "Messages");
+  string messages = Section(step, "Messages");
   EXPECT_NE(string::npos, messages.find("Message boxes:\n  (none)\n")) << messages;
   EXPECT_NE(string::npos,
             messages.find("Broadcasts:\n  window 0xffff, message 0x1a, wParam 0, lParam 0, flags 0x0, time-out 1000 ms\n"))
       << messages;
-  EXPECT_EQ("Virtual time waited: " + std::to_string(sim::Now()) + " ms\n", Section(r.out, "Time"));
+  EXPECT_EQ("Virtual time waited: " + std::to_string(sim::Now()) + " ms\n", Section(step, "Time"));
   EXPECT_GT(sim::Now(), 0u) << "the spooler restart waits";
-  EXPECT_EQ("", Section(r.out, "Trace")) << "no trace unless asked";
+  EXPECT_EQ("", Section(step, "Trace")) << "no trace unless asked";
+
+  // One step: the net change is the step's.
+  string net = Net(r.out);
+  EXPECT_EQ(0u, net.find("=== " + kNetHeading + " install\nCreatePrinter returned 1\n\n")) << net;
+  EXPECT_EQ(reg, Section(net, "Registry changes"));
+  EXPECT_EQ("Drivers:\n  + \"" + kQueue + "\", environment \"Windows NT x86\", version 3, added at level 2\n"
+            "Queues:\n  + \"" + kQueue + "\" on \"LPT1:\", driver \"" + kQueue + "\"\n\n",
+            Section(net, "Spooler"));
+  EXPECT_EQ(0u, Section(net, "Files").find("Created:\n  " + sim::VersionDirectory() + "nrvs1.dll (")) << net;
+  EXPECT_EQ("Virtual time waited in all: " + std::to_string(sim::Now()) + " ms\n", Section(net, "Time"));
 }
 
-TEST_F(DryRunTest, UninstallRemovesWhatAnInstallLeft) {
-  Result first = Dry({"install", "--out", dir_.string()});
-  ASSERT_EQ(0, first.rc) << first.err;
-  string installed = ReadHost(dir_ / "registry.reg");
-  EXPECT_EQ(regfile::ToCrlf(Section(first.out, "Registry changes")), installed);
-  EXPECT_NE(string::npos, installed.find("\r\n")) << "the registry editor's line ends";
-
-  Result r = Dry({"--machine", (dir_ / "registry.reg").string(), "uninstall"});
+// The README's first command: each export on its own, then what the two
+// came to together.
+TEST_F(DryRunTest, DefaultSequenceReportsEachStepThenTheNetChange) {
+  Result r = Dry({});
   ASSERT_EQ(0, r.rc) << r.err;
-  EXPECT_NE(string::npos, r.out.find("default machine + " + (dir_ / "registry.reg").string() + "\n")) << r.out;
-  EXPECT_NE(string::npos, r.out.find("UninstallPrinter returned 0\n")) << r.out;
-  string reg = Section(r.out, "Registry changes");
-  EXPECT_NE(string::npos, reg.find("[-HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Enum\\LPTENUM\\NorvaleTX-5400]\n"))
-      << reg;
+  EXPECT_EQ(0u, r.out.find("nrvdry: winxp, library libnrvpnp.so, default machine\nSequence: install uninstall\n\n"
+                           "=== Step 1: install\n"))
+      << r.out;
+  EXPECT_EQ(2u, Count(r.out, "\n=== Step ")) << r.out;
+  EXPECT_EQ(3u, Count(r.out, "\n=== ")) << "two steps and the net part\n" << r.out;
+  string install = Step(r.out, 1, "install"), uninstall = Step(r.out, 2, "uninstall"), net = Net(r.out);
+  ASSERT_NE("", install) << r.out;
+  ASSERT_NE("", uninstall) << r.out;
+  ASSERT_NE("", net) << r.out;
+  EXPECT_LT(r.out.find(install), r.out.find(uninstall));
+  EXPECT_LT(r.out.find(uninstall), r.out.find(net));
+
+  string reg = Section(install, "Registry changes");
+  EXPECT_NE(string::npos, reg.find(kXpNode + "\n")) << reg;
+  EXPECT_NE(string::npos, Section(install, "Spooler").find("  + \"" + kQueue + "\" on \"LPT1:\"")) << install;
+  EXPECT_NE(string::npos, Section(install, "Files").find("Created:\n  " + sim::VersionDirectory() + "nrvs1.dll ("))
+      << install;
+
+  EXPECT_EQ(0u, uninstall.find("=== Step 2: uninstall\nUninstallPrinter returned 0\n\n")) << uninstall;
+  reg = Section(uninstall, "Registry changes");
+  EXPECT_NE(string::npos, reg.find("[-" + kXpModel + "]\n")) << reg;
   EXPECT_NE(string::npos, reg.find("[-" + kXpPrinterKey + "]\n")) << reg;
-  // Only the top of a removed branch is written.
-  EXPECT_EQ(string::npos, reg.find("[-" + kXpNode.substr(1))) << reg;
+  EXPECT_EQ(string::npos, reg.find("[-" + kXpNode.substr(1))) << "only the top of a removed branch\n" << reg;
+  EXPECT_NE(string::npos, reg.find("[HKEY_CURRENT_USER\\Printers]\n\"DeviceOld\"=-\n")) << reg;
   EXPECT_NE(string::npos, reg.find("\"Device\"=\"Office Laser,winspool,LPT2:\"\n")) << reg;
-  EXPECT_FALSE(sim::KeyExists("HKLM\\SYSTEM\\ControlSet001\\Enum\\LPTENUM\\NorvaleTX-5400"));
+  string spooler = Section(uninstall, "Spooler");
+  EXPECT_NE(string::npos, spooler.find("  - \"" + kQueue + "\" on \"LPT1:\"")) << spooler;
+  EXPECT_NE(string::npos, spooler.find("  - \"" + kQueue + "\", environment \"Windows NT x86\"")) << spooler;
+  EXPECT_EQ(string::npos, spooler.find("  + ")) << spooler;
+  string files = Section(uninstall, "Files");
+  EXPECT_NE(string::npos, files.find("Created:\n  (none)\n")) << files;
+  EXPECT_NE(string::npos, files.find("Deleted:\n  " + sim::VersionDirectory() + "nrvs1.dll\n")) << files;
+
+  // Together they leave the user's old default entry deleted, and nothing else.
+  EXPECT_EQ(0u, net.find("=== " + kNetHeading + " install uninstall\nCreatePrinter returned 1\n"
+                         "UninstallPrinter returned 0\n\n"))
+      << net;
+  EXPECT_EQ(kHeader + "[HKEY_CURRENT_USER\\Printers]\n\"DeviceOld\"=-\n\n", Section(net, "Registry changes"));
+  EXPECT_EQ("Drivers: no change\nQueues: no change\n\n", Section(net, "Spooler"));
+  EXPECT_EQ("No change\n\n", Section(net, "Files"));
+  unsigned long long installWait = 0, uninstallWait = 0;
+  ASSERT_EQ(1, std::sscanf(Section(install, "Time").c_str(), "Virtual time waited: %llu ms", &installWait));
+  ASSERT_EQ(1, std::sscanf(Section(uninstall, "Time").c_str(), "Virtual time waited: %llu ms", &uninstallWait));
+  EXPECT_GT(installWait, 0u);
+  EXPECT_EQ(sim::Now(), installWait + uninstallWait);
+  EXPECT_EQ("Virtual time waited in all: " + std::to_string(sim::Now()) + " ms\n", Section(net, "Time"));
 }
 
-// The words run in one load of the library: after an uninstall, the install
-// deletes the device node without writing it again; a new run loads afresh.
-TEST_F(DryRunTest, SequenceRunsInOneLoadOfTheLibrary) {
+// The words run in one load of the library, and each step shows only what
+// it did: after an uninstall, the install deletes the device node without
+// writing it again; a second install finds the first one's node and has
+// dacl.exe open its keys before it writes the node again.
+TEST_F(DryRunTest, EachStepShowsOnlyItsOwnChanges) {
+  struct StepWant {
+    string word, result;
+    bool node;          // the device node written in the step's .reg
+    std::vector<string> removed;  // the branches the step's .reg deletes
+    string queueMark;   // "+", "-" or "" for the queue in the step's spooler lists
+    size_t processes;   // dacl.exe starts
+  };
   struct Case {
     std::vector<string> args;
-    string results;
-    bool node, queue;
+    string node;  // the device node's heading
+    std::vector<StepWant> steps;
+    bool netNode;     // the device node in the net .reg
+    string netQueue;  // the net spooler line of the queues
   };
+  const string added = "Queues:\n  + \"" + kQueue + "\" on ";
+  const std::vector<string> none, uninstalled = {kXpDriverKey, kXpPrinterKey, kXpModel};
   const Case cases[] = {
-      {{"install", "install"}, "CreatePrinter returned 1\nCreatePrinter returned 1\n", true, true},
-      {{}, "CreatePrinter returned 1\nUninstallPrinter returned 0\n", false, false},
-      {{"uninstall", "install"}, "UninstallPrinter returned 0\nCreatePrinter returned 1\n", false, true},
-      {{"install"}, "CreatePrinter returned 1\n", true, true},
+      {{},
+       kXpNode,
+       {{"install", "CreatePrinter returned 1", true, none, "+", 0},
+        {"uninstall", "UninstallPrinter returned 0", false, uninstalled, "-", 0}},
+       false,
+       "Queues: no change\n"},
+      {{"install", "install"},
+       kXpNode,
+       {{"install", "CreatePrinter returned 1", true, none, "+", 0},
+        {"install", "CreatePrinter returned 1", false, none, "", 5}},
+       true,
+       added},
+      {{"uninstall", "install"},
+       kXpNode,
+       {{"uninstall", "UninstallPrinter returned 0", false, none, "", 0},
+        {"install", "CreatePrinter returned 1", false, none, "+", 0}},
+       false,
+       added},
+      {{"install", "uninstall", "install"},
+       kXpNode,
+       {{"install", "CreatePrinter returned 1", true, none, "+", 0},
+        {"uninstall", "UninstallPrinter returned 0", false, uninstalled, "-", 0},
+        {"install", "CreatePrinter returned 1", false, none, "+", 0}},
+       false,
+       added},
+      {{"--os", "win98", "install", "clean-pnp"},
+       k9xNode,
+       {{"install", "CreatePrinter returned 1", true, none, "+", 0},
+        {"clean-pnp", "CleanPnpKeys returned", false, {k9xModel}, "", 0}},
+       false,
+       added},
   };
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
     const Case &c = cases[i];
     Result r = Dry(c.args);
     ASSERT_EQ(0, r.rc) << "case " << i << ": " << r.err;
-    EXPECT_NE(string::npos, r.out.find(c.results)) << "case " << i << "\n" << r.out;
-    string reg = Section(r.out, "Registry changes");
-    EXPECT_EQ(c.node, reg.find(kXpNode) != string::npos) << "case " << i << "\n" << reg;
-    EXPECT_EQ(c.queue, Section(r.out, "Spooler").find("  + \"" + kQueue + "\" on") != string::npos)
-        << "case " << i;
-    // A default-only version-2 directory afterwards when the files were removed again.
-    EXPECT_EQ(c.queue, Section(r.out, "Files").find(sim::VersionDirectory() + "nrvs1.dll (") != string::npos)
-        << "case " << i;
+    EXPECT_EQ(c.steps.size(), Count(r.out, "\n=== Step ")) << "case " << i << "\n" << r.out;
+    for (size_t n = 0; n < c.steps.size(); ++n) {
+      const StepWant &w = c.steps[n];
+      SCOPED_TRACE("case " + std::to_string(i) + ", step " + std::to_string(n + 1) + " " + w.word);
+      string step = Step(r.out, n + 1, w.word);
+      ASSERT_NE("", step) << r.out;
+      EXPECT_EQ(0u, step.find("=== Step " + std::to_string(n + 1) + ": " + w.word + "\n" + w.result + "\n\n"))
+          << step;
+      string reg = Section(step, "Registry changes");
+      EXPECT_EQ(w.node, reg.find(c.node + "\n") != string::npos) << reg;
+      EXPECT_EQ(w.removed.size(), Count(reg, "[-")) << reg;
+      for (const string &key : w.removed) EXPECT_NE(string::npos, reg.find("[-" + key + "]\n")) << key << "\n" << reg;
+      string spooler = Section(step, "Spooler");
+      for (const char *mark : {"+", "-"}) {
+        EXPECT_EQ(w.queueMark == mark, spooler.find(string("  ") + mark + " \"" + kQueue + "\" on ") != string::npos)
+            << "mark " << mark << "\n" << spooler;
+      }
+      EXPECT_EQ(w.processes, Count(Section(step, "Processes"), "\"dacl.exe /SYSTEM\\\\CurrentControlSet\\\\Enum\\\\"))
+          << Section(step, "Processes");
+    }
+    string net = Net(r.out);
+    ASSERT_NE("", net) << "case " << i << "\n" << r.out;
+    EXPECT_EQ(c.netNode, Section(net, "Registry changes").find(c.node + "\n") != string::npos)
+        << "case " << i << "\n" << net;
+    EXPECT_NE(string::npos, Section(net, "Spooler").find(c.netQueue)) << "case " << i << "\n" << net;
   }
+}
+
+// Each step's .reg carries the machine from the step before to the step
+// after: applied in order to a fresh machine they give the registry the
+// run left, and so does the net file alone.
+TEST_F(DryRunTest, StepFilesReplayTheRunOnAFreshMachine) {
+  struct Case {
+    sim::Os os;
+    std::vector<string> words;
+  };
+  const Case cases[] = {
+      {sim::Os::WinXP, {"install", "uninstall"}},
+      {sim::Os::WinXP, {"install", "install"}},
+      {sim::Os::WinXP, {"uninstall", "install", "install"}},
+      {sim::Os::Win2000, {"install"}},
+      {sim::Os::Nt40, {"install", "uninstall"}},
+      {sim::Os::Win98, {"install", "clean-pnp", "uninstall"}},
+      {sim::Os::WinMe, {"clean-pnp", "install"}},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    const Case &c = cases[i];
+    SCOPED_TRACE("case " + std::to_string(i));
+    fs::path out = dir_ / std::to_string(i);
+    std::vector<string> args = {"--os", sim::OsName(c.os), "--out", out.string()};
+    args.insert(args.end(), c.words.begin(), c.words.end());
+    Result r = Dry(args);
+    ASSERT_EQ(0, r.rc) << r.err;
+    std::vector<sim::RegKeyDump> left = sim::DumpRegistry();
+
+    sim::BuildDefaultMachine(c.os);
+    for (size_t n = 0; n < c.words.size(); ++n) {
+      fs::path file = out / (std::to_string(n + 1) + "-" + c.words[n]) / "registry.reg";
+      regfile::Error error;
+      ASSERT_TRUE(regfile::Apply(ParseWritten(file), &error)) << file << ":" << error.line << ": " << error.message;
+    }
+    EXPECT_FALSE(regfile::HasChanges(left, sim::DumpRegistry()))
+        << "steps replayed\n" << regfile::WriteDiff(left, sim::DumpRegistry());
+
+    sim::BuildDefaultMachine(c.os);
+    regfile::Error error;
+    ASSERT_TRUE(regfile::Apply(ParseWritten(out / "registry.reg"), &error)) << error.line << ": " << error.message;
+    EXPECT_FALSE(regfile::HasChanges(left, sim::DumpRegistry()))
+        << "net file\n" << regfile::WriteDiff(left, sim::DumpRegistry());
+  }
+}
+
+TEST_F(DryRunTest, UninstallRemovesWhatAnInstallLeft) {
+  Result first = Dry({"install", "--out", dir_.string()});
+  ASSERT_EQ(0, first.rc) << first.err;
+  fs::path installed = dir_ / "1-install" / "registry.reg";
+  EXPECT_EQ(regfile::ForRegistryEditor(Section(Step(first.out, 1, "install"), "Registry changes")),
+            ReadHost(installed));
+
+  Result r = Dry({"--machine", installed.string(), "uninstall"});
+  ASSERT_EQ(0, r.rc) << r.err;
+  EXPECT_NE(string::npos, r.out.find("default machine + " + installed.string() + "\n")) << r.out;
+  string step = Step(r.out, 1, "uninstall");
+  EXPECT_EQ(0u, step.find("=== Step 1: uninstall\nUninstallPrinter returned 0\n")) << r.out;
+  string reg = Section(step, "Registry changes");
+  EXPECT_NE(string::npos, reg.find("[-" + kXpModel + "]\n")) << reg;
+  EXPECT_NE(string::npos, reg.find("[-" + kXpPrinterKey + "]\n")) << reg;
+  EXPECT_NE(string::npos, reg.find("\"Device\"=\"Office Laser,winspool,LPT2:\"\n")) << reg;
+  EXPECT_FALSE(sim::KeyExists("HKLM\\SYSTEM\\ControlSet001\\Enum\\LPTENUM\\NorvaleTX-5400"));
 }
 
 TEST_F(DryRunTest, FaultsFailTheChosenCallWithAFittingError) {
   struct Case {
-    string spec, title, traced;
+    string faultText, title, traced;
   };
   const Case cases[] = {
       {"AddPrinterA", "Fault: call 1 of AddPrinterA fails with error 5 (ERROR_ACCESS_DENIED)\n", "AddPrinterA("},
@@ -189,10 +410,10 @@ TEST_F(DryRunTest, FaultsFailTheChosenCallWithAFittingError) {
   };
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
     const Case &c = cases[i];
-    Result r = Dry({"--fail", c.spec, "--trace", "install"});
+    Result r = Dry({"--fail", c.faultText, "--trace", "install"});
     ASSERT_EQ(0, r.rc) << "case " << i << ": " << r.err;
     EXPECT_NE(string::npos, r.out.find(c.title)) << "case " << i << "\n" << r.out;
-    string trace = Section(r.out, "Trace");
+    string trace = Section(Step(r.out, 1, "install"), "Trace");
     size_t injected = trace.find("[injected fault]");
     ASSERT_NE(string::npos, injected) << "case " << i << "\n" << trace;
     size_t lineStart = trace.rfind('\n', injected) + 1;
@@ -203,12 +424,29 @@ TEST_F(DryRunTest, FaultsFailTheChosenCallWithAFittingError) {
 
   Result noQueue = Dry({"--fail", "AddPrinterA", "install"});
   ASSERT_EQ(0, noQueue.rc) << noQueue.err;
-  EXPECT_EQ(string::npos, Section(noQueue.out, "Spooler").find("  + \"" + kQueue + "\" on")) << noQueue.out;
+  EXPECT_EQ(string::npos, Section(Step(noQueue.out, 1, "install"), "Spooler").find("  + \"" + kQueue + "\" on"))
+      << noQueue.out;
+  EXPECT_NE(string::npos, Section(Net(noQueue.out), "Spooler").find("Queues: no change\n")) << noQueue.out;
   EXPECT_FALSE(sim::FindQueue(kQueue).has_value());
+
+  // A fault in the second step shows there, not in the first: the file it
+  // could not overwrite is moved aside and copied again.
+  Result second = Dry({"--fail", "CopyFileA#9=ERROR_SHARING_VIOLATION", "--trace", "install", "install"});
+  ASSERT_EQ(0, second.rc) << second.err;
+  string one = Step(second.out, 1, "install"), two = Step(second.out, 2, "install");
+  EXPECT_EQ(0u, Count(Section(one, "Trace"), "[injected fault]")) << one;
+  EXPECT_EQ(1u, Count(Section(two, "Trace"), "[injected fault]")) << two;
+  const string v = sim::VersionDirectory();
+  EXPECT_NE(string::npos, Section(one, "Files").find("Moved aside:\n  (none)\n")) << one;
+  EXPECT_NE(string::npos, Section(two, "Files").find("Moved aside:\n  " + v + "nrvs1.sdd -> " + v +
+                                                     "nrvs1.sdd.000 (a new copy took its place)\n"))
+      << two;
+  EXPECT_NE(string::npos, Section(two, "Files").find("Scheduled for deletion at restart:\n  " + v + "nrvs1.sdd.000\n"))
+      << two;
 
   Result copy = Dry({"--fail", "CopyFileA#2=ERROR_SHARING_VIOLATION", "install"});
   ASSERT_EQ(0, copy.rc) << copy.err;
-  string messages = Section(copy.out, "Messages");
+  string messages = Section(Step(copy.out, 1, "install"), "Messages");
   EXPECT_NE(string::npos, messages.find("caption \"" + kQueue + "\", style 0x0, no owner window, text:\n"
                                         "    | COPY FILE ERROR\n"))
       << messages;
@@ -219,7 +457,7 @@ TEST_F(DryRunTest, LockedFileIsMovedAsideAndScheduledForDeletion) {
   ASSERT_EQ(0, r.rc) << r.err;
   string v = sim::VersionDirectory();
   EXPECT_NE(string::npos, r.out.find("In use: " + v + "nrvs1.dll\n")) << r.out;
-  string files = Section(r.out, "Files");
+  string files = Section(Step(r.out, 1, "install"), "Files");
   EXPECT_NE(string::npos,
             files.find("Moved aside:\n  " + v + "nrvs1.dll -> " + v + "nrvs1.dll.000 (a new copy took its place)\n"))
       << files;
@@ -227,6 +465,10 @@ TEST_F(DryRunTest, LockedFileIsMovedAsideAndScheduledForDeletion) {
   // The locked file stood there before the run, so it is neither created nor deleted.
   EXPECT_EQ(string::npos, files.find(v + "nrvs1.dll (")) << files;
   EXPECT_NE(string::npos, files.find("Deleted:\n  (none)\n")) << files;
+  string net = Section(Net(r.out), "Files");
+  EXPECT_NE(string::npos, net.find("Moved aside:\n  " + v + "nrvs1.dll -> " + v + "nrvs1.dll.000\n")) << net;
+  EXPECT_NE(string::npos, net.find("Scheduled for deletion at restart:\n  " + v + "nrvs1.dll.000\n")) << net;
+  EXPECT_EQ(string::npos, net.find("Deleted:")) << "the net lists only what changed\n" << net;
 
   Result missing = Dry({"--lock", "C:\\NOWHERE\\nrvs1.dll", "install"});
   EXPECT_EQ(2, missing.rc);
@@ -239,25 +481,28 @@ TEST_F(DryRunTest, StuckSpoolerShowsTheMessagesAndTheWait) {
   Result r = Dry({"--spooler-stuck", "stop", "install"});
   ASSERT_EQ(0, r.rc) << r.err;
   EXPECT_NE(string::npos, r.out.find("The spooler never finishes stopping\n")) << r.out;
-  string messages = Section(r.out, "Messages");
+  string step = Step(r.out, 1, "install");
+  string messages = Section(step, "Messages");
   EXPECT_NE(string::npos, messages.find("caption (none), style 0x0, no owner window, text:\n")) << messages;
-  EXPECT_EQ("Virtual time waited: " + std::to_string(sim::Now()) + " ms\n", Section(r.out, "Time"));
+  EXPECT_EQ("Virtual time waited: " + std::to_string(sim::Now()) + " ms\n", Section(step, "Time"));
   EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), sim::SpoolerState());
 }
 
 TEST_F(DryRunTest, NineXInstallAndCleanPnpKeys) {
-  const string node = "[HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\NorvaleTX-5400C83B\\BIOS&*PNP0400&00]";
   Result r = Dry({"--os", "win98", "install"});
   ASSERT_EQ(0, r.rc) << r.err;
   EXPECT_NE(string::npos, r.out.find("nrvdry: win98, library libnrvksys.so")) << r.out;
-  EXPECT_NE(string::npos, Section(r.out, "Registry changes").find(node)) << r.out;
-  EXPECT_NE(string::npos, Section(r.out, "Spooler").find("  + \"" + kQueue + "\" on \"LPT1\"")) << r.out;
+  string step = Step(r.out, 1, "install");
+  EXPECT_NE(string::npos, Section(step, "Registry changes").find(k9xNode + "\n")) << r.out;
+  EXPECT_NE(string::npos, Section(step, "Spooler").find("  + \"" + kQueue + "\" on \"LPT1\"")) << r.out;
 
   Result clean = Dry({"--os=win98", "install", "clean-pnp"});
   ASSERT_EQ(0, clean.rc) << clean.err;
-  EXPECT_NE(string::npos, clean.out.find("CreatePrinter returned 1\nCleanPnpKeys returned\n")) << clean.out;
-  EXPECT_EQ(string::npos, Section(clean.out, "Registry changes").find(node)) << clean.out;
-  EXPECT_NE(string::npos, Section(clean.out, "Spooler").find("  + \"" + kQueue + "\" on \"LPT1\"")) << clean.out;
+  string cleaned = Step(clean.out, 2, "clean-pnp");
+  EXPECT_EQ(0u, cleaned.find("=== Step 2: clean-pnp\nCleanPnpKeys returned\n\n")) << clean.out;
+  EXPECT_EQ(kHeader + "[-" + k9xModel + "]\n\n", Section(cleaned, "Registry changes"));
+  EXPECT_EQ(string::npos, Section(Net(clean.out), "Registry changes").find(k9xNode)) << clean.out;
+  EXPECT_NE(string::npos, Section(Net(clean.out), "Spooler").find("  + \"" + kQueue + "\" on \"LPT1\"")) << clean.out;
 }
 
 TEST_F(DryRunTest, FilesAndBareMachineSeedTheRun) {
@@ -268,7 +513,9 @@ TEST_F(DryRunTest, FilesAndBareMachineSeedTheRun) {
   ASSERT_EQ(0, r.rc) << r.err;
   EXPECT_EQ("NEW BUILD", sim::ReadFile(sim::VersionDirectory() + "nrvs1.dll").value_or("missing"));
   EXPECT_EQ("notes", sim::ReadFile(sim::DriverDirectory() + "readme.txt").value_or("missing"));
-  EXPECT_NE(string::npos, Section(r.out, "Files").find(sim::VersionDirectory() + "nrvs1.dll (9 bytes)")) << r.out;
+  EXPECT_NE(string::npos,
+            Section(Step(r.out, 1, "install"), "Files").find(sim::VersionDirectory() + "nrvs1.dll (9 bytes)"))
+      << r.out;
 
   WriteHost(dir_ / "seed.reg",
             "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\PARALLELCLASS\\0000]\n"
@@ -277,27 +524,62 @@ TEST_F(DryRunTest, FilesAndBareMachineSeedTheRun) {
   Result bare = Dry({"--bare", "--machine", (dir_ / "seed.reg").string(), "install"});
   ASSERT_EQ(0, bare.rc) << bare.err;
   EXPECT_NE(string::npos, bare.out.find(", bare machine + ")) << bare.out;
-  EXPECT_NE(string::npos, Section(bare.out, "Spooler").find("Queues before:\n  (none)\n")) << bare.out;
-  EXPECT_NE(string::npos, Section(bare.out, "Registry changes").find("\\NorvaleTX-5400\\7&1&0&LPT1.4]")) << bare.out;
+  string step = Step(bare.out, 1, "install");
+  EXPECT_NE(string::npos, Section(step, "Spooler").find("Queues before:\n  (none)\n")) << bare.out;
+  EXPECT_NE(string::npos, Section(step, "Registry changes").find("[" + kXpModel + "\\7&1&0&LPT1.4]\n")) << bare.out;
 }
 
-TEST_F(DryRunTest, OutWritesEachPartAndTheTraceOnlyWhenAsked) {
-  Result r = Dry({"--out", (dir_ / "a").string(), "install"});
+TEST_F(DryRunTest, OutWritesEachStepsPartsAndTheNetOnes) {
+  fs::path a = dir_ / "a";
+  Result r = Dry({"--out", a.string(), "install", "uninstall"});
   ASSERT_EQ(0, r.rc) << r.err;
-  EXPECT_EQ(r.out, ReadHost(dir_ / "a" / "report.txt"));
-  EXPECT_EQ(Section(r.out, "Spooler"), ReadHost(dir_ / "a" / "spooler.txt") + "\n");
-  EXPECT_EQ(Section(r.out, "Files"), ReadHost(dir_ / "a" / "files.txt") + "\n");
-  EXPECT_EQ(Section(r.out, "Messages"), ReadHost(dir_ / "a" / "messages.txt") + "\n");
-  EXPECT_EQ(Section(r.out, "Processes"), ReadHost(dir_ / "a" / "processes.txt") + "\n");
-  EXPECT_FALSE(fs::exists(dir_ / "a" / "trace.txt"));
+  EXPECT_EQ(r.out, ReadHost(a / "report.txt"));
+  const std::pair<const char *, const char *> steps[] = {{"1-install", "install"}, {"2-uninstall", "uninstall"}};
+  for (size_t n = 0; n < 2; ++n) {
+    SCOPED_TRACE(steps[n].first);
+    fs::path d = a / steps[n].first;
+    string step = Step(r.out, n + 1, steps[n].second);
+    ASSERT_NE("", step);
+    EXPECT_EQ(step, ReadHost(d / "report.txt"));
+    EXPECT_EQ(regfile::ForRegistryEditor(Section(step, "Registry changes")), ReadHost(d / "registry.reg"));
+    EXPECT_EQ(Section(step, "Spooler"), ReadHost(d / "spooler.txt") + "\n");
+    EXPECT_EQ(Section(step, "Files"), ReadHost(d / "files.txt") + "\n");
+    EXPECT_EQ(Section(step, "Messages"), ReadHost(d / "messages.txt") + "\n");
+    EXPECT_EQ(Section(step, "Processes"), ReadHost(d / "processes.txt") + "\n");
+    EXPECT_EQ(Section(step, "Time"), ReadHost(d / "time.txt"));
+    EXPECT_FALSE(fs::exists(d / "trace.txt"));
+  }
+  string net = Net(r.out);
+  EXPECT_EQ(regfile::ForRegistryEditor(kHeader + "[HKEY_CURRENT_USER\\Printers]\n\"DeviceOld\"=-\n\n"),
+            ReadHost(a / "registry.reg"));
+  EXPECT_EQ(Section(net, "Spooler"), ReadHost(a / "spooler.txt") + "\n");
+  EXPECT_EQ(Section(net, "Files"), ReadHost(a / "files.txt") + "\n");
+  EXPECT_FALSE(fs::exists(a / "3-install"));
+  EXPECT_FALSE(fs::exists(a / "trace.txt"));
 
-  Result t = Dry({"--out=" + (dir_ / "b").string(), "--trace", "install"});
+  // The calls are numbered through the whole run, and each step lists its own.
+  fs::path b = dir_ / "b";
+  Result t = Dry({"--out=" + b.string(), "--trace", "install", "uninstall"});
   ASSERT_EQ(0, t.rc) << t.err;
-  string trace = ReadHost(dir_ / "b" / "trace.txt");
-  EXPECT_EQ(0u, trace.find("Windows calls:\n  1. ")) << trace;
-  EXPECT_EQ(Section(t.out, "Trace"), trace);
-  // Every call of the run, numbered.
-  EXPECT_NE(string::npos, trace.find("  " + std::to_string(sim::Trace().size()) + ". ")) << trace;
+  string first = ReadHost(b / "1-install" / "trace.txt"), second = ReadHost(b / "2-uninstall" / "trace.txt");
+  EXPECT_EQ(0u, first.find("Windows calls:\n  1. ")) << first;
+  EXPECT_EQ(Section(Step(t.out, 1, "install"), "Trace"), first);
+  EXPECT_EQ(Section(Step(t.out, 2, "uninstall"), "Trace"), second);
+  size_t firstCount = CallLines(first);
+  ASSERT_GT(firstCount, 0u);
+  EXPECT_EQ(0u, second.find("Windows calls:\n  " + std::to_string(firstCount + 1) + ". ")) << second;
+  EXPECT_EQ(sim::Trace().size(), firstCount + CallLines(second));
+  EXPECT_NE(string::npos, second.find("\n  " + std::to_string(sim::Trace().size()) + ". ")) << second;
+  EXPECT_FALSE(fs::exists(b / "trace.txt"));
+  EXPECT_EQ("", Section(Net(t.out), "Trace"));
+
+  // A folder that cannot be made: the report is out, the run is a failure.
+  WriteHost(dir_ / "plain", "a file");
+  Result blocked = Dry({"--out", (dir_ / "plain").string(), "install"});
+  EXPECT_EQ(1, blocked.rc);
+  EXPECT_EQ(0u, blocked.err.find("nrvdry: " + (dir_ / "plain").string() + ": cannot make the folder: "))
+      << blocked.err;
+  EXPECT_NE("", Step(blocked.out, 1, "install"));
 }
 
 TEST_F(DryRunTest, BadInputExitsWithTwoAndRunsNothing) {

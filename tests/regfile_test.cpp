@@ -253,6 +253,7 @@ class RegFileRoundTrip : public ::testing::Test {
         {"High", V(REG_SZ, string("\xe9t\xe9\0", 4))},
         {"OddDword", V(REG_DWORD, "\1\2")}}},
       {"HKCU\\Software\\Empty Key", {}},
+      {"HKCU\\Software\\Caf\xe9 Noir", {{"Ann\xe9" "e", V(REG_DWORD, string("\1\0\0\0", 4))}}},
       {"HKU\\.DEFAULT\\Printers", {{"DeviceOld", V(REG_SZ, string("Office Laser,winspool,LPT2:\0", 28))}}},
       {"HKCR\\.nrv", {{"", V(REG_SZ, string("NrvFile\0", 8))}}},
   };
@@ -273,7 +274,25 @@ TEST_F(RegFileRoundTrip, WrittenDumpReadsBackExactly) {
   ExpectReadsBack(text, "plain text");
   ExpectReadsBack(regfile::ToCrlf(text), "CRLF line ends");
   ExpectReadsBack(Utf16WithBom(regfile::ToCrlf(text)), "UTF-16LE with BOM");
+  ExpectReadsBack(regfile::ForRegistryEditor(text), "as written for the registry editor");
   ExpectReadsBack("\xEF\xBB\xBF" + text, "UTF-8 BOM");
+}
+
+// The registry editor reads a Version 5 file without a byte-order mark as
+// ANSI text and widens the UTF-16LE bytes of hex(7) data once more.
+TEST(RegFileWrite, FileForTheRegistryEditorIsUtf16WithBomAndCrlf) {
+  struct Case {
+    string text, bytes;
+  };
+  const Case cases[] = {
+      {"", "\xFF\xFE"},
+      {"x\n\ny", string("\xFF\xFE" "x\0\r\0\n\0\r\0\n\0y\0", 14)},
+      // A byte above 0x7F is the character of that number.
+      {"[\xe9]\n", string("\xFF\xFE" "[\0\xe9\0]\0\r\0\n\0", 12)},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    EXPECT_EQ(cases[i].bytes, regfile::ForRegistryEditor(cases[i].text)) << "case " << i;
+  }
 }
 
 // ---------------------------------------------------------------- reading

@@ -20,7 +20,8 @@ namespace {
 const char kUsage[] =
     "usage: nrvdry [options] [install|uninstall|clean-pnp ...]\n"
     "Runs exports of the setup library on a simulated machine, in one load of the library,\n"
-    "and reports what changed (default sequence: install uninstall).\n"
+    "and reports what each step changed, then the net change of the whole sequence\n"
+    "(default sequence: install uninstall).\n"
     "  --os NAME               nt40, win2000, winxp (default), win95, win98 or winme\n"
     "  --machine FILE.reg      seed the registry from a registry editor export\n"
     "  --bare                  start from an empty machine instead of the default one\n"
@@ -29,7 +30,8 @@ const char kUsage[] =
     "  --spooler-stuck stop|start   the spooler never finishes stopping or starting\n"
     "  --fail CALL[#N][=ERR]   fail the N-th call (default 1) of a Windows function\n"
     "  --trace                 list every Windows call with its arguments and result\n"
-    "  --out DIR               also write the report's parts to files in DIR\n"
+    "  --out DIR               also write the report to files in DIR: each step's parts in\n"
+    "                          N-STEP/ (1-install/registry.reg ...), the net ones in DIR\n"
     "  --help                  this text\n";
 
 const char kOptions[] =
@@ -169,8 +171,8 @@ bool ParsePositive(const std::string &s, long *value) {
 
 // "CALL", "CALL#N", "CALL=ERR", "CALL#N=ERR"; ERR a name from kErrors or a
 // number (decimal or 0x hex).
-bool ParseFault(const std::string &spec, Fault *fault, std::string *message) {
-  std::string rest = spec;
+bool ParseFault(const std::string &faultText, Fault *fault, std::string *message) {
+  std::string rest = faultText;
   std::string errText;
   size_t eq = rest.find('=');
   if (eq != std::string::npos) {
@@ -181,7 +183,7 @@ bool ParseFault(const std::string &spec, Fault *fault, std::string *message) {
   if (hash != std::string::npos) {
     long n = 0;
     if (!ParsePositive(rest.substr(hash + 1), &n)) {
-      *message = "expected a call number of 1 or more after '#' in --fail " + spec;
+      *message = "expected a call number of 1 or more after '#' in --fail " + faultText;
       return false;
     }
     fault->occurrence = static_cast<int>(n);
@@ -501,7 +503,13 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   if (o.stuckStopping) title += "The spooler never finishes stopping\n";
   if (o.stuckStarting) title += "The spooler never finishes starting\n";
 
-  std::string results;
+  // Each step is told on its own, between the snapshots before and after
+  // it, and the whole run once more as its net change.
+  struct Step {
+    std::string word, result;
+    report::Snapshot after;
+  };
+  std::vector<Step> steps;
   {
     Module module(modulePath);
     if (!module.Open(&message)) {
@@ -511,18 +519,22 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
     for (const Fault &f : o.faults) sim::FailCall(f.call, f.occurrence, f.error);
     try {
       for (const std::string &w : o.sequence) {
+        Step step;
+        step.word = w;
         if (w == "clean-pnp") {
           CleanFn *fn = reinterpret_cast<CleanFn *>(module.Symbol("CleanPnpKeys"));
           if (!fn) throw std::runtime_error("the library has no export CleanPnpKeys");
           fn();
-          results += "CleanPnpKeys returned\n";
+          step.result = "CleanPnpKeys returned\n";
         } else {
           const char *name = w == "install" ? "CreatePrinter" : "UninstallPrinter";
           ExportFn *fn = reinterpret_cast<ExportFn *>(module.Symbol(name));
           if (!fn) throw std::runtime_error(std::string("the library has no export ") + name);
           int rc = fn(0, 0, 0);
-          results += std::string(name) + " returned " + std::to_string(rc) + "\n";
+          step.result = std::string(name) + " returned " + std::to_string(rc) + "\n";
         }
+        step.after = report::Take(folders);
+        steps.push_back(std::move(step));
       }
     } catch (const std::exception &e) {
       sim::ClearFaults();
@@ -535,33 +547,68 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
       return 1;
     }
   }
+  // Whatever the unload did belongs to the last step.
+  steps.back().after = report::Take(folders);
 
-  report::Snapshot after = report::Take(folders);
-  report::Parts parts = report::Describe(before, after, o.trace);
-  std::string full = report::Combine(title + results, parts);
+  struct Written {
+    std::string folder;  // "" for the run's own files
+    std::vector<std::pair<const char *, std::string>> files;
+  };
+  std::vector<Written> written;
+  std::string full = title;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const Step &step = steps[i];
+    const report::Snapshot &from = i == 0 ? before : steps[i - 1].after;
+    report::Parts parts = report::Describe(from, step.after, o.trace, before.calls);
+    std::string text = report::Combine(
+        "\n=== Step " + std::to_string(i + 1) + ": " + step.word + "\n" + step.result, parts);
+    full += text;
+    Written w{std::to_string(i + 1) + "-" + step.word,
+              {
+                  {"registry.reg", regfile::ForRegistryEditor(parts.registry)},
+                  {"spooler.txt", parts.spooler},
+                  {"files.txt", parts.files},
+                  {"messages.txt", parts.messages},
+                  {"processes.txt", parts.processes},
+                  {"time.txt", parts.time},
+                  {"report.txt", text.substr(1)},
+              }};
+    if (o.trace) w.files.push_back({"trace.txt", parts.trace});
+    written.push_back(std::move(w));
+  }
+  std::string results;
+  for (const Step &step : steps) results += step.result;
+  report::Net net = report::Summarize(before, steps.back().after);
+  std::string sequence;
+  for (const std::string &w : o.sequence) sequence += " " + w;
+  full += report::Combine("\n=== Net change of the sequence:" + sequence + "\n" + results, net);
   out << full;
+  // The run's own files first: a folder that cannot be made is named as given.
+  Written whole{"",
+                {
+                    {"registry.reg", regfile::ForRegistryEditor(net.registry)},
+                    {"spooler.txt", net.spooler},
+                    {"files.txt", net.files},
+                    {"report.txt", full},
+                }};
+  written.insert(written.begin(), std::move(whole));
 
   if (!o.outDir.empty()) {
-    std::filesystem::path dir(o.outDir);
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) {
-      err << "nrvdry: " << o.outDir << ": cannot make the folder: " << ec.message() << "\n";
-      return 1;
-    }
-    std::vector<std::pair<const char *, std::string>> files = {
-        {"registry.reg", regfile::ToCrlf(parts.registry)},
-        {"spooler.txt", parts.spooler},
-        {"files.txt", parts.files},
-        {"messages.txt", parts.messages},
-        {"processes.txt", parts.processes},
-        {"report.txt", full},
-    };
-    if (o.trace) files.push_back({"trace.txt", parts.trace});
-    for (const auto &f : files) {
-      if (!WriteHostFile(dir / f.first, f.second)) {
-        err << "nrvdry: " << (dir / f.first).string() << ": cannot write the file\n";
+    for (const Written &w : written) {
+      std::filesystem::path dir(o.outDir);
+      if (!w.folder.empty()) dir /= w.folder;
+      std::error_code ec;
+      std::filesystem::create_directories(dir, ec);
+      if (ec) {
+        err << "nrvdry: " << (w.folder.empty() ? o.outDir : dir.string()) << ": cannot make the folder: "
+            << ec.message() << "\n";
         return 1;
+      }
+      for (const auto &f : w.files) {
+        if (!WriteHostFile(dir / f.first, f.second)) {
+          err << "nrvdry: " << (dir / f.first).string() << ": cannot write the file\n";
+          return 1;
+        }
       }
     }
   }

@@ -596,4 +596,8 @@ std::string ToCrlf(const std::string &text) {
   return out;
 }
 
+std::string ForRegistryEditor(const std::string &text) {
+  return "\xFF\xFE" + Widen(ToCrlf(text));
+}
+
 }  // namespace regfile

@@ -8,8 +8,9 @@
 // UTF-16LE and is converted to the single-byte text the ANSI functions see).
 // A file may be plain text or UTF-16LE with its byte-order mark.
 //
-// Files written are always "Windows Registry Editor Version 5.00", plain
-// ASCII text with "\n" line ends (ToCrlf() gives the registry editor's own).
+// Text written is always "Windows Registry Editor Version 5.00", plain
+// ASCII with "\n" line ends; ForRegistryEditor() gives the bytes of the file
+// the registry editor itself writes and imports.
 #ifndef NRV_TOOLS_REGFILE_H
 #define NRV_TOOLS_REGFILE_H
 
@@ -73,6 +74,13 @@ std::string WriteDiff(const std::vector<sim::RegKeyDump> &before, const std::vec
 bool HasChanges(const std::vector<sim::RegKeyDump> &before, const std::vector<sim::RegKeyDump> &after);
 
 std::string ToCrlf(const std::string &text);
+
+// The file as the registry editor writes a Version 5 export: "\r\n" line
+// ends, UTF-16LE with its byte-order mark, each byte of `text` one
+// character (U+0000 to U+00FF, as Parse reads it back). An editor given the
+// plain text instead reads it as ANSI and takes the UTF-16LE bytes of
+// hex(2) and hex(7) data for ANSI text.
+std::string ForRegistryEditor(const std::string &text);
 
 }  // namespace regfile
 

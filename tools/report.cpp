@@ -141,6 +141,67 @@ std::string List(const char *title, const std::vector<std::string> &items) {
   return out;
 }
 
+const char kControlSetLink[] = "HKLM\\SYSTEM\\CurrentControlSet";
+const char kFirstControlSet[] = "HKLM\\SYSTEM\\ControlSet001";
+
+// The link is not in the dump (links are left out), yet it opens, and it
+// reaches the same keys as the first control set.
+bool ControlSetIsLinked(const std::vector<sim::RegKeyDump> &dump) {
+  bool target = false;
+  for (const sim::RegKeyDump &k : dump) {
+    if (Upper(k.path) == Upper(kControlSetLink)) return false;
+    target = target || Upper(k.path) == Upper(kFirstControlSet);
+  }
+  return target && sim::KeyExists(kControlSetLink) &&
+         sim::SubkeyNames(kControlSetLink) == sim::SubkeyNames(kFirstControlSet);
+}
+
+void NameThroughControlSetLink(std::vector<sim::RegKeyDump> *dump) {
+  if (!ControlSetIsLinked(*dump)) return;
+  const std::string from = Upper(kFirstControlSet);
+  for (sim::RegKeyDump &k : *dump) {
+    std::string up = Upper(k.path);
+    if (up.compare(0, from.size(), from) == 0 && (up.size() == from.size() || up[from.size()] == '\\')) {
+      // "HKLM\\SYSTEM\\" as the dump spells it, then the link's name.
+      const size_t parent = from.rfind('\\') + 1;
+      k.path = k.path.substr(0, parent) + "CurrentControlSet" + k.path.substr(from.size());
+    }
+  }
+}
+
+// The first line of an item of the spooler's lists.
+std::string FirstLine(const std::string &text) { return text.substr(0, text.find('\n') + 1); }
+
+// What one list of the spooler came to hold differently, an item a line.
+template <typename T, typename Same, typename Text>
+std::string SpoolerChanges(const char *what, const std::vector<T> &before, const std::vector<T> &after, Same same,
+                           Text text) {
+  auto find = [](const std::vector<T> &list, const T &item) -> const T * {
+    for (const T &x : list) {
+      if (Upper(x.name) == Upper(item.name)) return &x;
+    }
+    return nullptr;
+  };
+  std::string lines;
+  for (const T &x : before) {
+    if (!find(after, x)) lines += "  - " + FirstLine(text(x));
+  }
+  for (const T &x : after) {
+    const T *old = find(before, x);
+    if (!old) {
+      lines += "  + " + FirstLine(text(x));
+    } else if (!same(*old, x)) {
+      lines += "  * " + FirstLine(text(x));
+    }
+  }
+  return std::string(what) + (lines.empty() ? ": no change\n" : ":\n" + lines);
+}
+
+// Only the lists that hold something.
+std::string ListIfAny(const char *title, const std::vector<std::string> &items) {
+  return items.empty() ? "" : List(title, items);
+}
+
 std::string CallText(const sim::Call &c) {
   std::string out = c.name + "(";
   for (size_t i = 0; i < c.args.size(); ++i) out += (i ? ", " : "") + c.args[i];
@@ -177,6 +238,7 @@ std::vector<std::string> WatchedFolders(const std::vector<std::string> &extraFil
 Snapshot Take(const std::vector<std::string> &folders) {
   Snapshot s;
   s.registry = sim::DumpRegistry();
+  NameThroughControlSetLink(&s.registry);
   s.drivers = sim::Drivers();
   s.queues = sim::Queues();
   std::map<std::string, FileState> files;
@@ -236,7 +298,7 @@ FileChanges CompareFiles(const Snapshot &before, const Snapshot &after) {
   return ch;
 }
 
-Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace) {
+Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, size_t firstCall) {
   Parts parts;
   parts.registry = regfile::WriteDiff(before.registry, after.registry);
 
@@ -259,7 +321,7 @@ Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace) {
 
   std::vector<std::string> boxes;
   std::vector<sim::MessageBoxCall> mb = sim::MessageBoxes();
-  for (size_t i = before.messageBoxes; i < mb.size(); ++i) {
+  for (size_t i = before.messageBoxes; i < after.messageBoxes && i < mb.size(); ++i) {
     const sim::MessageBoxCall &m = mb[i];
     std::string box = "at " + std::to_string(m.at) + " ms, caption " + (m.caption ? Quote(*m.caption) : "(none)") +
                       ", style " + HexNum(m.style) + (m.hasOwner ? ", with owner window" : ", no owner window") +
@@ -276,7 +338,7 @@ Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace) {
   }
   std::vector<std::string> casts;
   std::vector<sim::BroadcastCall> bc = sim::Broadcasts();
-  for (size_t i = before.broadcasts; i < bc.size(); ++i) {
+  for (size_t i = before.broadcasts; i < after.broadcasts && i < bc.size(); ++i) {
     const sim::BroadcastCall &b = bc[i];
     casts.push_back("window " + HexNum(b.window) + ", message " + HexNum(b.message) + ", wParam " +
                     std::to_string(b.wParam) + ", lParam " + std::to_string(b.lParam) + ", flags " +
@@ -287,7 +349,7 @@ Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace) {
 
   std::vector<std::string> started;
   std::vector<sim::ProcessStart> ps = sim::ProcessesStarted();
-  for (size_t i = before.processes; i < ps.size(); ++i) {
+  for (size_t i = before.processes; i < after.processes && i < ps.size(); ++i) {
     started.push_back(Quote(ps[i].commandLine) + " (show " + std::to_string(ps[i].show) + ")");
   }
   parts.processes = List("Processes started", started);
@@ -298,15 +360,31 @@ Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace) {
     const std::vector<sim::Call> &trace = sim::Trace();
     std::vector<std::string> calls;
     for (size_t i = before.calls; i < after.calls && i < trace.size(); ++i) {
-      calls.push_back(std::to_string(i - before.calls + 1) + ". " + CallText(trace[i]));
+      calls.push_back(std::to_string(i - firstCall + 1) + ". " + CallText(trace[i]));
     }
     parts.trace = List("Windows calls", calls);
   }
   return parts;
 }
 
-std::string Combine(const std::string &title, const Parts &parts) {
-  std::string out = title;
+Net Summarize(const Snapshot &first, const Snapshot &last) {
+  Net net;
+  net.registry = regfile::WriteDiff(first.registry, last.registry);
+  net.spooler = SpoolerChanges("Drivers", first.drivers, last.drivers, SameDriver, DriverText) +
+                SpoolerChanges("Queues", first.queues, last.queues, SameQueue, QueueText);
+  FileChanges ch = CompareFiles(first, last);
+  std::vector<std::string> moved;
+  for (const auto &m : ch.moved) moved.push_back(m.first + " -> " + m.second);
+  net.files = ListIfAny("Created", ch.created) + ListIfAny("Replaced (content changed)", ch.replaced) +
+              ListIfAny("Moved aside", moved) + ListIfAny("Deleted", ch.deleted) +
+              ListIfAny("Scheduled for deletion at restart", ch.scheduled);
+  if (net.files.empty()) net.files = "No change\n";
+  net.time = "Virtual time waited in all: " + std::to_string(last.now - first.now) + " ms\n";
+  return net;
+}
+
+std::string Combine(const std::string &heading, const Parts &parts) {
+  std::string out = heading;
   out += "\n== Registry changes\n" + parts.registry;
   out += "== Spooler\n" + parts.spooler;
   out += "\n== Files\n" + parts.files;
@@ -314,6 +392,15 @@ std::string Combine(const std::string &title, const Parts &parts) {
   out += "\n== Processes\n" + parts.processes;
   out += "\n== Time\n" + parts.time;
   if (!parts.trace.empty()) out += "\n== Trace\n" + parts.trace;
+  return out;
+}
+
+std::string Combine(const std::string &heading, const Net &net) {
+  std::string out = heading;
+  out += "\n== Registry changes\n" + net.registry;
+  out += "== Spooler\n" + net.spooler;
+  out += "\n== Files\n" + net.files;
+  out += "\n== Time\n" + net.time;
   return out;
 }
 

@@ -18,6 +18,8 @@ struct FileState {
 };
 
 struct Snapshot {
+  // Keys below the control set that "HKLM\\SYSTEM\\CurrentControlSet" links
+  // to are named through the link (see Take).
   std::vector<sim::RegKeyDump> registry;
   std::vector<sim::Driver> drivers;
   std::vector<sim::Queue> queues;
@@ -35,6 +37,12 @@ struct Snapshot {
 // Windows directory), and the folders of `extra` paths.
 std::vector<std::string> WatchedFolders(const std::vector<std::string> &extraFiles);
 
+// The machine now. On the NT family the registry holds the current control
+// set as "HKLM\\SYSTEM\\ControlSet001" with "CurrentControlSet" a link to it;
+// the snapshot names those keys through the link, so that a .reg file made
+// from it lands in the control set in use wherever it is imported (a
+// machine's current set need not be the first one, and Wine has only a
+// plain "CurrentControlSet").
 Snapshot Take(const std::vector<std::string> &folders);
 
 struct FileChanges {
@@ -45,7 +53,8 @@ struct FileChanges {
 // away counts as moved, not deleted, and its new name as moved, not created.
 FileChanges CompareFiles(const Snapshot &before, const Snapshot &after);
 
-// The parts of the report, each a block of text ending in a line end.
+// The parts of the report of one step (or of a whole run), each a block of
+// text ending in a line end.
 struct Parts {
   std::string registry;    // a .reg file
   std::string spooler;
@@ -55,10 +64,25 @@ struct Parts {
   std::string time;
   std::string trace;       // empty unless asked for
 };
-Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace);
+// What happened between the two snapshots. Traced calls are numbered from
+// the call `firstCall` of the trace on (the first one of the run), so that
+// the steps of a run number their calls as one list.
+Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, size_t firstCall);
 
-// Everything, with section titles.
-std::string Combine(const std::string &title, const Parts &parts);
+// The net change of a whole run, told briefly: the .reg file, and only what
+// the spooler and the files came to hold differently ("no change" else).
+struct Net {
+  std::string registry;  // a .reg file
+  std::string spooler;
+  std::string files;
+  std::string time;
+};
+Net Summarize(const Snapshot &first, const Snapshot &last);
+
+// A heading followed by the parts under section titles ("== Registry
+// changes" ...).
+std::string Combine(const std::string &heading, const Parts &parts);
+std::string Combine(const std::string &heading, const Net &net);
 
 }  // namespace report
 

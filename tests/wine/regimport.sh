@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# The .reg file that nrvdry writes for an install imports into Wine: a fresh
+# 32-bit prefix, `nrvdry --os winxp install --out DIR`, the registry editor
+# imports DIR/1-install/registry.reg, and `wine reg query` then finds the
+# device node, its "Device Parameters" and the user's default printer with
+# the types and data an install on Windows XP leaves (the values that the
+# real DLL writes in tests/wine/run_cases.sh).
+#
+#   regimport.sh [NRVDRY]     (default: build/host/tools/nrvdry)
+#
+# One line per check, then "N passed, N failed"; the exit status is 1 when
+# a check failed.
+set -u
+set -o pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+nrvdry=${1:-$root/build/host/tools/nrvdry}
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "ok: $*"; }
+fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
+# same DESCRIPTION GOT WANT
+same() { if [ "$2" == "$3" ]; then pass "$1"; else fail "$1: got '$2', want '$3'"; fi; }
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+}
+
+export LC_ALL=C
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+if ! command -v wine >/dev/null; then fail "wine is not installed"; finish; fi
+if [ ! -x "$nrvdry" ]; then fail "no nrvdry at $nrvdry (build the host tree first)"; finish; fi
+
+WINEPREFIX=$(mktemp -d) || { fail "mktemp"; finish; }
+export WINEPREFIX
+out=$(mktemp -d) || { fail "mktemp"; finish; }
+cleanup() {
+  wineserver -k >/dev/null 2>&1
+  rm -rf "$WINEPREFIX" "$out"
+}
+trap cleanup EXIT
+
+# ---------------------------------------------------------------------------
+# The prefix and the file.
+
+wineboot -i >/dev/null 2>&1
+wineserver -w
+if [ -f "$WINEPREFIX/system.reg" ]; then pass "fresh prefix ($(wine --version))"; else fail "wineboot made no prefix"; finish; fi
+
+"$nrvdry" --os winxp install --out "$out/dry" >"$out/nrvdry.out" 2>&1
+same "nrvdry --os winxp install --out DIR exits" "$?" 0
+reg=$out/dry/1-install/registry.reg
+if [ ! -f "$reg" ]; then fail "no $reg"; cat "$out/nrvdry.out"; finish; fi
+# The registry editor's own Version 5 format: without the mark, Wine's
+# editor reads the file as ANSI and widens the hex(7) data a second time.
+same "registry.reg starts with the UTF-16LE byte-order mark" "$(head -c 2 "$reg" | od -An -tx1 | tr -d ' ')" fffe
+same "registry.reg header" "$(iconv -f UTF-16 -t ASCII "$reg" | head -n 1 | tr -d '\r')" \
+  "Windows Registry Editor Version 5.00"
+
+mkdir -p "$WINEPREFIX/drive_c/nrv"
+cp "$reg" "$WINEPREFIX/drive_c/nrv/install.reg"
+wine regedit /S 'C:\nrv\install.reg' >"$out/regedit.out" 2>&1
+same "wine regedit /S install.reg exits" "$?" 0
+
+# ---------------------------------------------------------------------------
+# What the registry holds now.
+
+ENUM='HKLM\SYSTEM\CurrentControlSet\Enum\LPTENUM\NorvaleTX-5400'
+INSTANCE='2&3a5e4b7c&0&LPT1.4'
+NODE="$ENUM\\$INSTANCE"
+SETTINGS='HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows'
+
+# The "TYPE DATA" of one value as `wine reg query` prints it ("" when the
+# key or the value is missing). A REG_MULTI_SZ prints its strings joined
+# by \0.
+query_value() {
+  wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    NAME=$2 awk -F '    ' '$1 == "" && $2 == ENVIRON["NAME"] { print $3 " " $4; exit }'
+}
+# The names of a key's values, sorted.
+query_names() {
+  wine reg query "$1" 2>/dev/null | tr -d '\r' | awk -F '    ' '/^    / { print $2 }' | sort | tr '\n' '|'
+}
+value() { same "$1 : $2" "$(query_value "$1" "$2")" "$3"; }
+
+value "$NODE" Capabilities 'REG_DWORD 0x40'
+value "$NODE" Class 'REG_SZ PRINTER'
+value "$NODE" ClassGUID 'REG_SZ {4D36E979-E325-11CE-BFC1-08002BE10318}'
+value "$NODE" CompatibleIDs 'REG_MULTI_SZ NORVALETX-9E2D47B1'
+value "$NODE" ConfigFlags 'REG_DWORD 0x0'
+value "$NODE" DeviceDesc 'REG_SZ Norvale TX-5400 Series'
+value "$NODE" Driver 'REG_SZ nrvs1.dll'
+value "$NODE" HardwareID 'REG_MULTI_SZ LPTENUM\NorvaleTX-5400C83B'
+value "$NODE" LocationInformation 'REG_SZ LPT1.4'
+value "$NODE" Mfg 'REG_SZ Norvale'
+same "$NODE holds the ten values" "$(query_names "$NODE")" \
+  "Capabilities|Class|ClassGUID|CompatibleIDs|ConfigFlags|DeviceDesc|Driver|HardwareID|LocationInformation|Mfg|"
+value "$NODE\\Device Parameters" PortName 'REG_SZ LPT1:'
+same "$NODE\\Device Parameters holds PortName only" "$(query_names "$NODE\\Device Parameters")" "PortName|"
+value "$SETTINGS" Device 'REG_SZ Norvale TX-5400 Series,winspool,LPT1:'
+
+# The lists' exact data, as the hive keeps it (wine reg query shows a list
+# with one NUL too few or too many alike): one string and the list's end.
+wineserver -w
+hive_value() {
+  KEY=$1 NAME=$2 awk '
+    BEGIN { want = tolower(ENVIRON["KEY"]) }
+    /^\[/ { key = $0; sub(/^\[/, "", key); sub(/\] [0-9]+$/, "", key); gsub(/\\\\/, "\\", key)
+            inkey = (tolower(key) == want); next }
+    inkey && index($0, "\"" ENVIRON["NAME"] "\"=") == 1 { sub(/^[^=]*=/, ""); print; exit }
+  ' "$WINEPREFIX/system.reg"
+}
+hive_node="System\\CurrentControlSet\\Enum\\LPTENUM\\NorvaleTX-5400\\$INSTANCE"
+same "hive: CompatibleIDs" "$(hive_value "$hive_node" CompatibleIDs)" 'str(7):"NORVALETX-9E2D47B1\0"'
+same "hive: HardwareID" "$(hive_value "$hive_node" HardwareID)" 'str(7):"LPTENUM\\NorvaleTX-5400C83B\0"'
+
+finish
