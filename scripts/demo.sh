@@ -11,4 +11,6 @@ cmake --preset host >/dev/null
 cmake --build --preset host -j2 >/dev/null
 echo "Built dist/NRVPNP.dll and dist/NRVKSYS.dll."
 echo
+# Without arguments: install, then uninstall, with every Windows call shown.
+if [ $# -eq 0 ]; then set -- --trace; fi
 exec build/host/tools/nrvdry "$@"

@@ -108,6 +108,8 @@ void Tracer::AddArg(const std::string &text) { core().trace[index_].args.push_ba
 
 void Tracer::SetLastErrorValue(DWORD error) { core().lastError = error; }
 
+void Tracer::MarkErrorSet() { core().trace[index_].setError = true; }
+
 void Tracer::Record(const std::string &result) {
   Call &call = core().trace[index_];
   call.result = result;

@@ -59,6 +59,7 @@ class Tracer {
   template <typename T>
   T Fail(T value, DWORD error) {
     SetLastErrorValue(error);
+    MarkErrorSet();
     Record(Text(value));
     return value;
   }
@@ -83,6 +84,7 @@ class Tracer {
   static std::string Text(unsigned long long v) { return Num(v); }
   static std::string Text(const void *p) { return p ? Hex(reinterpret_cast<uintptr_t>(p)) : "NULL"; }
   void Record(const std::string &result);
+  void MarkErrorSet();
 
   size_t index_;
   bool injected_ = false;

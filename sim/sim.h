@@ -264,6 +264,7 @@ struct Call {
   std::vector<std::string> args;  // each argument as text (see below)
   std::string result;             // the result as text
   DWORD lastError = 0;            // the thread's last error after the call
+  bool setError = false;          // the call failed and set the last error itself
   bool injected = false;          // failed by FailCall
 };
 // Arguments as text: strings quoted ("\"Spooler\""), null pointers NULL,

@@ -206,7 +206,7 @@ std::string CallText(const sim::Call &c) {
   std::string out = c.name + "(";
   for (size_t i = 0; i < c.args.size(); ++i) out += (i ? ", " : "") + c.args[i];
   out += ") = " + c.result;
-  if (c.lastError) out += "  [last error " + std::to_string(c.lastError) + "]";
+  if (c.setError) out += "  [last error " + std::to_string(c.lastError) + "]";
   if (c.injected) out += "  [injected fault]";
   return out;
 }
