@@ -37,6 +37,11 @@ BOOL CopyText(char *dst, DWORD capacity, const char *src) {
   return AppendText(dst, capacity, src);
 }
 
+BOOL ComposeText(char *dst, DWORD capacity, const char *first, const char *second, const char *third) {
+  ClearBytes(dst, capacity);
+  return AppendText(dst, capacity, first) && AppendText(dst, capacity, second) && AppendText(dst, capacity, third);
+}
+
 BOOL BeginsWith(const char *text, const char *prefix) {
   for (DWORD i = 0; prefix[i] != '\0'; ++i) {
     if (text[i] != prefix[i]) return FALSE;  // also where text ends first

@@ -18,6 +18,10 @@ DWORD TextLength(const char *text);
 BOOL CopyText(char *dst, DWORD capacity, const char *src);
 BOOL AppendText(char *dst, DWORD capacity, const char *src);
 
+// Clears the whole buffer and composes the parts in it, one after the
+// other. FALSE when the result does not fit: the text is cut, as above.
+BOOL ComposeText(char *dst, DWORD capacity, const char *first, const char *second, const char *third = "");
+
 // Whether `text` begins with all of `prefix`, byte by byte and with letter
 // case counting; a text shorter than the prefix never does.
 BOOL BeginsWith(const char *text, const char *prefix);

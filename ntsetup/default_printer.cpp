@@ -77,9 +77,7 @@ void RestoreDefaultPrinter(void) {
 
   if (removedIsDefault && FindOtherDevice(chosenName, chosenData)) {
     // At most 99 name characters, the comma, 100 data characters and the NUL.
-    CopyText(result, sizeof result, chosenName);
-    AppendText(result, sizeof result, ",");
-    AppendText(result, sizeof result, chosenData);
+    ComposeText(result, sizeof result, chosenName, ",", chosenData);
     RegSetValueExA(settings, "Device", 0, REG_SZ, reinterpret_cast<const BYTE *>(result), TextLength(result) + 1);
   }
   RegCloseKey(settings);

@@ -49,8 +49,7 @@ int DeployDriverFiles(void) {
   UINT length = GetSystemDirectoryA(driverDir, MAX_PATH);
   BOOL directoriesFit = length != 0 && length < MAX_PATH &&
                         AppendText(driverDir, sizeof driverDir, "\\spool\\drivers\\w32x86\\") &&
-                        CopyText(versionDir, sizeof versionDir, driverDir) &&
-                        AppendText(versionDir, sizeof versionDir, "2\\");
+                        ComposeText(versionDir, sizeof versionDir, driverDir, "2\\");
   if (directoriesFit) CreateDirectoryA(versionDir, NULL);
 
   char files[DriverFileSetSize];
@@ -59,21 +58,17 @@ int DeployDriverFiles(void) {
   for (const char *name = files; *name != '\0'; name += TextLength(name) + 1) {
     ClearBytes(source, sizeof source);
     ClearBytes(destination, sizeof destination);
-    BOOL pathsFit = directoriesFit && CopyText(source, sizeof source, driverDir) &&
-                    AppendText(source, sizeof source, name) &&
-                    CopyText(destination, sizeof destination, versionDir) &&
-                    AppendText(destination, sizeof destination, name);
+    BOOL pathsFit = directoriesFit && ComposeText(source, sizeof source, driverDir, name) &&
+                    ComposeText(destination, sizeof destination, versionDir, name);
     if (!pathsFit) {
       ShowCopyError(source, destination);
       return 0;
     }
     if (CopyFileA(source, destination, FALSE)) continue;
 
-    ClearBytes(backupName, sizeof backupName);
     ClearBytes(backupPath, sizeof backupPath);
     BOOL movedAside = FindBackupName(versionDir, name, backupName, sizeof backupName) &&
-                      CopyText(backupPath, sizeof backupPath, versionDir) &&
-                      AppendText(backupPath, sizeof backupPath, backupName) &&
+                      ComposeText(backupPath, sizeof backupPath, versionDir, backupName) &&
                       MoveFileExA(destination, backupPath, MOVEFILE_REPLACE_EXISTING);
     if (!movedAside) {
       ShowCopyError(source, destination);

@@ -47,19 +47,14 @@ void StartDaclCommands(const char *instanceName) {
   char instanceCommand[256];
   char command[256];
   ClearBytes(modelCommand, sizeof modelCommand);
-  ClearBytes(instanceCommand, sizeof instanceCommand);
   wsprintfA(modelCommand, "dacl.exe /SYSTEM\\CurrentControlSet\\Enum\\LPTENUM\\%s", ModelKeyName);
-  CopyText(instanceCommand, sizeof instanceCommand, modelCommand);
-  AppendText(instanceCommand, sizeof instanceCommand, "\\");
-  AppendText(instanceCommand, sizeof instanceCommand, instanceName);
+  ComposeText(instanceCommand, sizeof instanceCommand, modelCommand, "\\", instanceName);
 
   WinExec(modelCommand, SW_SHOW);
   WinExec(instanceCommand, SW_SHOW);
   const char *const subkeys[] = {"\\Control", "\\Device Parameters", "\\LogConf"};
   for (const char *subkey : subkeys) {
-    ClearBytes(command, sizeof command);
-    CopyText(command, sizeof command, instanceCommand);
-    AppendText(command, sizeof command, subkey);
+    ComposeText(command, sizeof command, instanceCommand, subkey);
     WinExec(command, SW_SHOW);
   }
 }
@@ -91,10 +86,7 @@ void SyncParallelDevNode(void) {
   for (DWORD index = 0;; ++index) {
     ClearBytes(name, sizeof name);
     if (RegEnumKeyA(parallelClass, index, name, 100) != ERROR_SUCCESS) break;
-    ClearBytes(path, sizeof path);
-    CopyText(path, sizeof path, ParallelClassKey);
-    AppendText(path, sizeof path, "\\");
-    AppendText(path, sizeof path, name);
+    ComposeText(path, sizeof path, ParallelClassKey, "\\", name);
     HKEY instance;
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, path, &instance) != ERROR_SUCCESS) continue;
     ClearBytes(value, sizeof value);  // the value read need not end in a NUL
@@ -111,9 +103,7 @@ void SyncParallelDevNode(void) {
 
   if (IsUsablePrefix(prefix)) {
     char instanceName[256];
-    ClearBytes(instanceName, sizeof instanceName);
-    CopyText(instanceName, sizeof instanceName, prefix);
-    AppendText(instanceName, sizeof instanceName, LocationSuffix);
+    ComposeText(instanceName, sizeof instanceName, prefix, LocationSuffix);
     DeleteParallelDevNode(instanceName);
     if (DevNodeRecreate != 0) CreateParallelDevNode(instanceName);
   }

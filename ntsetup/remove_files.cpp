@@ -33,18 +33,16 @@ int RemoveDriverFiles(void) {
 
   for (const char *name = files; *name != '\0'; name += TextLength(name) + 1) {
     ClearBytes(path, sizeof path);
-    if (!directoryFits || !CopyText(path, sizeof path, versionDir) || !AppendText(path, sizeof path, name)) {
+    if (!directoryFits || !ComposeText(path, sizeof path, versionDir, name)) {
       // Never act on a cut-off path; report the file as one that failed.
       ShowDeleteError(ERROR_FILENAME_EXCED_RANGE, path);
       continue;
     }
     if (DeleteFileA(path)) continue;
 
-    ClearBytes(backupName, sizeof backupName);
     ClearBytes(backupPath, sizeof backupPath);
     if (!FindBackupName(versionDir, name, backupName, sizeof backupName) ||
-        !CopyText(backupPath, sizeof backupPath, versionDir) ||
-        !AppendText(backupPath, sizeof backupPath, backupName)) {
+        !ComposeText(backupPath, sizeof backupPath, versionDir, backupName)) {
       ShowDeleteError(ERROR_FILENAME_EXCED_RANGE, path);
       continue;
     }

@@ -30,27 +30,17 @@ void ScanEnumerator(const char *enumeratorKey, const char *instancePrefix) {
   for (DWORD i = 0;; ++i) {
     ClearBytes(deviceName, sizeof deviceName);
     if (RegEnumKeyA(enumerator, i, deviceName, NameCapacity) != ERROR_SUCCESS) break;
-    ClearBytes(devicePath, sizeof devicePath);
-    CopyText(devicePath, sizeof devicePath, enumeratorKey);
-    AppendText(devicePath, sizeof devicePath, "\\");
-    AppendText(devicePath, sizeof devicePath, deviceName);
-    ClearBytes(devicePrefix, sizeof devicePrefix);
-    CopyText(devicePrefix, sizeof devicePrefix, instancePrefix);
-    AppendText(devicePrefix, sizeof devicePrefix, deviceName);
-    AppendText(devicePrefix, sizeof devicePrefix, "&");
+    // Names of at most 99 characters: every text fits its buffer.
+    ComposeText(devicePath, sizeof devicePath, enumeratorKey, "\\", deviceName);
+    ComposeText(devicePrefix, sizeof devicePrefix, instancePrefix, deviceName, "&");
 
     HKEY device;
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, devicePath, &device) != ERROR_SUCCESS) continue;
     for (DWORD j = 0;; ++j) {
       ClearBytes(instanceKeyName, sizeof instanceKeyName);
       if (RegEnumKeyA(device, j, instanceKeyName, NameCapacity) != ERROR_SUCCESS) break;
-      ClearBytes(instancePath, sizeof instancePath);
-      CopyText(instancePath, sizeof instancePath, devicePath);
-      AppendText(instancePath, sizeof instancePath, "\\");
-      AppendText(instancePath, sizeof instancePath, instanceKeyName);
-      ClearBytes(instanceName, sizeof instanceName);
-      CopyText(instanceName, sizeof instanceName, devicePrefix);
-      AppendText(instanceName, sizeof instanceName, instanceKeyName);
+      ComposeText(instancePath, sizeof instancePath, devicePath, "\\", instanceKeyName);
+      ComposeText(instanceName, sizeof instanceName, devicePrefix, instanceKeyName);
 
       HKEY instance;
       if (RegOpenKeyA(HKEY_LOCAL_MACHINE, instancePath, &instance) != ERROR_SUCCESS) continue;
