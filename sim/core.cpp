@@ -171,8 +171,8 @@ void Reset(Os os) {
   detail::ResetKernel(os);
   detail::ResetRegistry(os);
   detail::ResetFiles(os);
-  detail::ResetServices(os);
-  detail::ResetSpooler(os);
+  detail::ResetServices();
+  detail::ResetSpooler();
   detail::ResetUser();
 }
 

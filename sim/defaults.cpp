@@ -42,9 +42,9 @@ void BuildDefaultMachine(Os os) {
     for (const char *name : NtDriverFiles) {
       WriteFile(DriverDirectory() + name, std::string(name) + ", as the setup program placed it\n");
     }
-    CreateKey("HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\PARALLELCLASS\\0000");
-    SetString("HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\PARALLELCLASS\\0000", "ParentIdPrefix", "2&3a5e4b7c&0");
-    SetString("HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\PARALLELCLASS\\0000", "Class", "Ports");
+    const char port[] = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\PARALLELCLASS\\0000";
+    SetString(port, "ParentIdPrefix", "2&3a5e4b7c&0");
+    SetString(port, "Class", "Ports");
     CreateKey("HKLM\\SYSTEM\\CurrentControlSet\\Enum\\LPTENUM");
     CreateKey("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers");
     CreateKey("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-2");

@@ -141,6 +141,15 @@ void MakeDirs(const std::string &canon) {
   fs().dirs[KeyOf(canon)] = canon;
 }
 
+// Gives the file at `from` the other name `to`, with its content and flags,
+// in the place of any file there.
+void MoveEntry(const std::string &from, const std::string &to) {
+  FileEntry moved = fs().files.at(KeyOf(from));
+  moved.path = to;
+  fs().files.erase(KeyOf(from));
+  fs().files[KeyOf(to)] = moved;
+}
+
 FileEntry &ExistingFile(const std::string &path) {
   FileEntry *file = FileAt(Canon(path));
   if (!file) throw std::logic_error("no such file: " + path);
@@ -264,10 +273,7 @@ void Reboot() {
       continue;
     }
     if (FileAt(to) && !move.replace) continue;
-    FileEntry moved = *file;
-    moved.path = to;
-    fs().files.erase(KeyOf(from));
-    fs().files[KeyOf(to)] = moved;
+    MoveEntry(from, to);
   }
   for (auto &entry : fs().files) {
     entry.second.inUse = false;
@@ -396,10 +402,7 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
     if (target->heldOpen) return t.Fail(FALSE, ERROR_SHARING_VIOLATION);
     if (target->inUse || target->isProtected) return t.Fail(FALSE, ERROR_ACCESS_DENIED);
   }
-  sim::FileEntry moved = *source;
-  moved.path = to;
-  sim::fs().files.erase(sim::KeyOf(from));
-  sim::fs().files[sim::KeyOf(to)] = moved;
+  sim::MoveEntry(from, to);
   return t.Ok(TRUE);
 }
 

@@ -106,11 +106,12 @@ void AdvanceClock(uint64_t ms);
 std::string Upper(const std::string &s);
 bool EqualNoCase(const std::string &a, const std::string &b);
 
-// ---- each part's state, replaced by Reset()
+// ---- each part's state, replaced by Reset(); the parts read the system
+// from CurrentOs() instead of keeping their own copy
 void ResetRegistry(Os os);
 void ResetFiles(Os os);
-void ResetSpooler(Os os);
-void ResetServices(Os os);
+void ResetSpooler();
+void ResetServices();
 void ResetUser();
 void ResetKernel(Os os);
 

@@ -16,7 +16,6 @@ struct VersionNumbers {
 };
 
 struct Kernel {
-  Os os = Os::WinXP;
   bool refuseEx = false;
   std::optional<VersionNumbers> override;
   std::vector<ProcessStart> processes;
@@ -53,7 +52,6 @@ namespace detail {
 
 void ResetKernel(Os os) {
   kernel() = Kernel();
-  kernel().os = os;
   kernel().refuseEx = !IsNtFamily(os);
 }
 
@@ -87,7 +85,7 @@ extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
   }
   if (size == sizeof(OSVERSIONINFOEXA) && sim::kernel().refuseEx) return t.Fail(FALSE, ERROR_INSUFFICIENT_BUFFER);
 
-  sim::Release release = sim::ReleaseOf(sim::kernel().os);
+  sim::Release release = sim::ReleaseOf(sim::CurrentOs());
   sim::VersionNumbers numbers = sim::kernel().override.value_or(release.numbers);
   OSVERSIONINFOEXA info;
   std::memset(&info, 0, sizeof info);

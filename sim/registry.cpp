@@ -130,6 +130,22 @@ struct Walked {
   bool broken;      // stopped at a link whose target is missing
 };
 
+// A full path: its root and the names below it.
+struct MachinePath {
+  int root;
+  std::vector<std::string> names;
+};
+
+// False for a path that does not start with a root.
+bool ParsePath(const std::string &path, MachinePath *out) {
+  std::vector<std::string> names = Split(path);
+  int root = names.empty() ? -1 : RootIndexByName(names[0]);
+  if (root < 0) return false;
+  names.erase(names.begin());
+  *out = {root, names};
+  return true;
+}
+
 Node *ResolveLinkTarget(const std::string &target, int depth);
 
 Walked Walk(Node *start, const std::vector<std::string> &names, size_t count, int depth) {
@@ -149,28 +165,34 @@ Walked Walk(Node *start, const std::vector<std::string> &names, size_t count, in
 
 Walked Walk(Node *start, const std::vector<std::string> &names) { return Walk(start, names, names.size(), 0); }
 
+// The key a full path reaches, links followed; null when it is missing.
+Node *Resolve(const MachinePath &p, int depth) {
+  Walked w = Walk(reg().roots[p.root].get(), p.names, p.names.size(), depth);
+  return (w.next == p.names.size() && !w.broken) ? w.node : nullptr;
+}
+
 Node *ResolveLinkTarget(const std::string &target, int depth) {
-  if (depth > kMaxLinkDepth) return nullptr;
-  std::vector<std::string> names = Split(target);
-  if (names.empty()) return nullptr;
-  int root = RootIndexByName(names[0]);
-  if (root < 0) return nullptr;
-  names.erase(names.begin());
-  Walked w = Walk(reg().roots[root].get(), names, names.size(), depth);
-  return (w.next == names.size() && !w.broken) ? w.node : nullptr;
+  MachinePath p;
+  if (depth > kMaxLinkDepth || !ParsePath(target, &p)) return nullptr;
+  return Resolve(p, depth);
+}
+
+// The key the names lead to below start, the last name taken as it stands
+// (a link itself, not its target), as a deletion needs it; null when it is
+// missing. The names are not empty.
+Node *FindUnresolved(Node *start, const std::vector<std::string> &names) {
+  Walked w = Walk(start, names, names.size() - 1, 0);
+  if (w.broken || w.next != names.size() - 1) return nullptr;
+  return FindChild(w.node, names.back());
 }
 
 // Creates what is missing along the path, also the targets of links on it.
 Node *Ensure(Node *start, const std::vector<std::string> &names, int depth);
 
 Node *EnsureLinkTarget(const std::string &target, int depth) {
-  if (depth > kMaxLinkDepth) return nullptr;
-  std::vector<std::string> names = Split(target);
-  if (names.empty()) return nullptr;
-  int root = RootIndexByName(names[0]);
-  if (root < 0) return nullptr;
-  names.erase(names.begin());
-  return Ensure(reg().roots[root].get(), names, depth);
+  MachinePath p;
+  if (depth > kMaxLinkDepth || !ParsePath(target, &p)) return nullptr;
+  return Ensure(reg().roots[p.root].get(), p.names, depth);
 }
 
 Node *Ensure(Node *start, const std::vector<std::string> &names, int depth) {
@@ -219,12 +241,12 @@ void StoreValue(Node *node, const std::string &name, DWORD type, const std::stri
   }
 }
 
-void EraseValue(Node *node, const std::string &name) {
-  std::string upper = detail::Upper(name);
-  auto &values = node->values;
-  values.erase(std::remove_if(values.begin(), values.end(),
-                              [&](const std::pair<std::string, Value> &e) { return detail::Upper(e.first) == upper; }),
-               values.end());
+// False when the key has no value of that name (names are unique in a key).
+bool EraseValue(Node *node, const std::string &name) {
+  auto *entry = FindValue(node, name);
+  if (!entry) return false;
+  node->values.erase(node->values.begin() + (entry - node->values.data()));
+  return true;
 }
 
 NodePtr NewRoot(int index) {
@@ -260,25 +282,14 @@ Registry &reg() {
 
 // ---------------------------------------------------------------- machine paths
 
-struct MachinePath {
-  int root;
-  std::vector<std::string> names;
-};
-
 MachinePath ParseMachinePath(const std::string &path) {
-  std::vector<std::string> names = Split(path);
-  int root = names.empty() ? -1 : RootIndexByName(names[0]);
-  if (root < 0) throw std::invalid_argument("registry path without a root: \"" + path + "\"");
-  names.erase(names.begin());
-  return {root, names};
+  MachinePath p;
+  if (!ParsePath(path, &p)) throw std::invalid_argument("registry path without a root: \"" + path + "\"");
+  return p;
 }
 
 // The key at a path, or null; links are followed.
-Node *FindKey(const std::string &path) {
-  MachinePath p = ParseMachinePath(path);
-  Walked w = Walk(reg().roots[p.root].get(), p.names);
-  return (w.next == p.names.size() && !w.broken) ? w.node : nullptr;
-}
+Node *FindKey(const std::string &path) { return Resolve(ParseMachinePath(path), 0); }
 
 Node *EnsureKey(const std::string &path) {
   MachinePath p = ParseMachinePath(path);
@@ -428,9 +439,7 @@ bool KeyExists(const std::string &path) { return FindKey(path) != nullptr; }
 void DeleteKeyTree(const std::string &path) {
   MachinePath p = ParseMachinePath(path);
   if (p.names.empty()) throw std::invalid_argument("a root cannot be deleted: \"" + path + "\"");
-  Walked w = Walk(reg().roots[p.root].get(), p.names, p.names.size() - 1, 0);
-  if (w.broken || w.next != p.names.size() - 1) return;
-  if (Node *node = FindChild(w.node, p.names.back())) Remove(node);
+  if (Node *node = FindUnresolved(reg().roots[p.root].get(), p.names)) Remove(node);
 }
 
 void SetValue(const std::string &path, const std::string &name, DWORD type, const std::string &data) {
@@ -740,9 +749,7 @@ extern "C" LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (k.root) return t.Ret(ERROR_ACCESS_DENIED);
     node = k.node.get();
   } else {
-    sim::Walked w = sim::Walk(k.node.get(), names, names.size() - 1, 0);
-    if (w.broken || w.next != names.size() - 1) return t.Ret(ERROR_FILE_NOT_FOUND);
-    node = sim::FindChild(w.node, names.back());
+    node = sim::FindUnresolved(k.node.get(), names);
     if (!node) return t.Ret(ERROR_FILE_NOT_FOUND);
   }
   if (node->refused & DELETE) return t.Ret(ERROR_ACCESS_DENIED);
@@ -759,9 +766,7 @@ extern "C" LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   LONG rc = sim::Lookup(hKey, &k);
   if (rc != ERROR_SUCCESS) return t.Ret(rc);
   if (!(k.granted & KEY_SET_VALUE)) return t.Ret(ERROR_ACCESS_DENIED);
-  std::string name = lpValueName ? lpValueName : "";
-  if (!sim::FindValue(k.node.get(), name)) return t.Ret(ERROR_FILE_NOT_FOUND);
-  sim::EraseValue(k.node.get(), name);
+  if (!sim::EraseValue(k.node.get(), lpValueName ? lpValueName : "")) return t.Ret(ERROR_FILE_NOT_FOUND);
   return t.Ret(ERROR_SUCCESS);
 }
 

@@ -43,7 +43,6 @@ struct ScHandle {
 };
 
 struct Services {
-  Os os = Os::WinXP;
   SpoolerScript script;
   DWORD state = SERVICE_RUNNING;
   bool pending = false;       // state is a pending state with an end
@@ -125,6 +124,9 @@ std::string Written(const SERVICE_STATUS *status) {
 
 uintptr_t HandleValue(SC_HANDLE h) { return reinterpret_cast<uintptr_t>(h); }
 
+// A handle as the trace and the account of open handles show it.
+const char *HandleText(bool manager) { return manager ? "scm" : "service:Spooler"; }
+
 // The open handle of the kind asked for, or null.
 ScHandle *Find(SC_HANDLE h, bool manager) {
   auto it = services().handles.find(HandleValue(h));
@@ -138,7 +140,7 @@ SC_HANDLE NewHandle(bool manager, DWORD access) {
   record.manager = manager;
   record.access = access;
   services().handles[value] = record;
-  detail::HandleOpened(value, manager ? "scm" : "service:Spooler");
+  detail::HandleOpened(value, HandleText(manager));
   return reinterpret_cast<SC_HANDLE>(value);
 }
 
@@ -150,12 +152,11 @@ std::string Service(SC_HANDLE handle) {
   if (!handle) return "NULL";
   auto it = services().handles.find(HandleValue(handle));
   if (it == services().handles.end()) return "sc:?" + Num(HandleValue(handle));
-  return it->second.manager ? "scm" : "service:Spooler";
+  return HandleText(it->second.manager);
 }
 
-void ResetServices(Os os) {
+void ResetServices() {
   services() = Services();
-  services().os = os;
   SetSpooler(SpoolerScript());
 }
 
@@ -179,7 +180,7 @@ DWORD SpoolerState() {
 }
 
 bool SpoolerRunning() {
-  if (!IsNtFamily(services().os)) return true;
+  if (!IsNtFamily(CurrentOs())) return true;
   return services().script.exists && SpoolerState() == SERVICE_RUNNING;
 }
 
@@ -195,15 +196,14 @@ extern "C" SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDataba
   SC_HANDLE none = nullptr;
   DWORD err;
   if (t.Injected(&err)) return t.Fail(none, err);
-  sim::Services &s = sim::services();
-  if (!sim::IsNtFamily(s.os)) return t.Fail(none, ERROR_CALL_NOT_IMPLEMENTED);
+  if (!sim::IsNtFamily(sim::CurrentOs())) return t.Fail(none, ERROR_CALL_NOT_IMPLEMENTED);
   if (lpMachineName && *lpMachineName) return t.Fail(none, RPC_S_SERVER_UNAVAILABLE);
   if (lpDatabaseName && !sim::detail::EqualNoCase(lpDatabaseName, SERVICES_ACTIVE_DATABASEA)) {
     return t.Fail(none, ERROR_DATABASE_DOES_NOT_EXIST);
   }
-  if (s.script.denyManager) return t.Fail(none, ERROR_ACCESS_DENIED);
+  if (sim::services().script.denyManager) return t.Fail(none, ERROR_ACCESS_DENIED);
   SC_HANDLE h = sim::NewHandle(true, dwDesiredAccess);
-  t.Describe("scm");
+  t.Describe(sim::HandleText(true));
   return h;
 }
 
@@ -221,7 +221,7 @@ extern "C" SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceN
   if (s.script.denyService) return t.Fail(none, ERROR_ACCESS_DENIED);
   DWORD access = (dwDesiredAccess & MAXIMUM_ALLOWED) ? sim::ServiceAllAccess : dwDesiredAccess;
   SC_HANDLE h = sim::NewHandle(false, access);
-  t.Describe("service:Spooler");
+  t.Describe(sim::HandleText(false));
   return h;
 }
 

@@ -119,12 +119,12 @@ void SetSortedEnumeration(bool sorted);
 
 void CreateKey(const std::string &path);  // with every missing parent
 bool KeyExists(const std::string &path);
-void DeleteKeyTree(const std::string &path);
+void DeleteKeyTree(const std::string &path);  // nothing when it is missing
 void SetValue(const std::string &path, const std::string &name, DWORD type, const std::string &data);
 void SetString(const std::string &path, const std::string &name, const std::string &text);  // REG_SZ, NUL counted
 void SetDword(const std::string &path, const std::string &name, DWORD value);
 void SetMultiString(const std::string &path, const std::string &name, const std::vector<std::string> &strings);
-void DeleteValue(const std::string &path, const std::string &name);
+void DeleteValue(const std::string &path, const std::string &name);  // nothing when it is missing
 std::optional<Value> GetValue(const std::string &path, const std::string &name);
 // REG_SZ data up to its first NUL; nullopt when the value is missing.
 std::optional<std::string> GetString(const std::string &path, const std::string &name);

@@ -78,7 +78,6 @@ struct PrinterHandle {
 };
 
 struct Spooler {
-  Os os = Os::WinXP;
   std::vector<Driver> drivers;
   std::vector<QueueRecord> queues;
   uint64_t nextQueueId = 1;
@@ -90,7 +89,7 @@ Spooler &spooler() {
   return s;
 }
 
-bool Nt() { return IsNtFamily(spooler().os); }
+bool Nt() { return IsNtFamily(CurrentOs()); }
 
 std::string Text(const char *s) { return s ? s : ""; }
 
@@ -237,8 +236,8 @@ void WriteUserEntries(const Queue &q) {
 
 void RemoveUserEntries(const std::string &name) {
   if (!Nt()) return;
-  if (GetValue(DevicesKey, name)) DeleteValue(DevicesKey, name);
-  if (GetValue(PrinterPortsKey, name)) DeleteValue(PrinterPortsKey, name);
+  DeleteValue(DevicesKey, name);
+  DeleteValue(PrinterPortsKey, name);
 }
 
 void WriteQueueState(const Queue &q) {
@@ -248,7 +247,7 @@ void WriteQueueState(const Queue &q) {
 }
 
 void RemoveQueueState(const std::string &name) {
-  if (KeyExists(QueueKey(name))) DeleteKeyTree(QueueKey(name));
+  DeleteKeyTree(QueueKey(name));
   RemoveUserEntries(name);
 }
 
@@ -270,19 +269,18 @@ std::vector<std::string> SplitMultiString(const char *list) {
   return out;
 }
 
-uint64_t AddQueueRecord(const Queue &queue) {
+QueueRecord &AddQueueRecord(const Queue &queue) {
   QueueRecord record;
   record.id = spooler().nextQueueId++;
   record.queue = queue;
   spooler().queues.push_back(record);
-  return record.id;
+  return spooler().queues.back();
 }
 
 void StoreDriver(const Driver &driver) {
   int i = DriverIndex(driver.name, driver.environment);
   if (i >= 0) {
-    std::string old = DriverKey(spooler().drivers[i]);
-    if (KeyExists(old)) DeleteKeyTree(old);
+    DeleteKeyTree(DriverKey(spooler().drivers[i]));
     spooler().drivers[i] = driver;
   } else {
     spooler().drivers.push_back(driver);
@@ -392,11 +390,10 @@ std::string Printer(HANDLE printer) {
   return "printer:" + it->second.name;
 }
 
-void ResetSpooler(Os os) {
+void ResetSpooler() {
   // The spooler's keys appear with the first driver or queue; a machine
   // that has them before is built by BuildDefaultMachine.
   spooler() = Spooler();
-  spooler().os = os;
 }
 
 }  // namespace detail
@@ -470,7 +467,7 @@ extern "C" BOOL WINAPI DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPS
   }
   std::string key = sim::DriverKey(sim::spooler().drivers[i]);
   sim::spooler().drivers.erase(sim::spooler().drivers.begin() + i);
-  if (sim::KeyExists(key)) sim::DeleteKeyTree(key);
+  sim::DeleteKeyTree(key);
   return t.Ok(TRUE);
 }
 
@@ -508,9 +505,9 @@ extern "C" HANDLE WINAPI AddPrinterA(LPSTR pName, DWORD Level, LPBYTE pPrinter) 
   q.startTime = info.StartTime;
   q.untilTime = info.UntilTime;
   q.status = 0;
-  uint64_t id = sim::AddQueueRecord(q);
+  const sim::QueueRecord &record = sim::AddQueueRecord(q);
   sim::WriteQueueState(q);
-  HANDLE h = sim::NewPrinterHandle(*sim::FindQueueById(id), PRINTER_ALL_ACCESS);
+  HANDLE h = sim::NewPrinterHandle(record, PRINTER_ALL_ACCESS);
   t.Describe("printer:" + q.name);
   return h;
 }

@@ -50,7 +50,7 @@ std::string Padded(std::string body, const Conversion &c) {
   return c.left ? body + fill : fill + body;
 }
 
-std::string Digits(uint32_t v, unsigned base, bool upper) {
+std::string Digits(uint64_t v, unsigned base, bool upper) {
   const char *set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   std::string out;
   do {
@@ -162,12 +162,7 @@ std::string Format(const char *fmt, va_list args) {
       }
       case 'p': {
         // At least eight upper-case digits, as for a 32-bit pointer.
-        uintptr_t v = reinterpret_cast<uintptr_t>(va_arg(args, void *));
-        std::string digits;
-        do {
-          digits.insert(digits.begin(), "0123456789ABCDEF"[v % 16]);
-          v /= 16;
-        } while (v);
+        std::string digits = Digits(reinterpret_cast<uintptr_t>(va_arg(args, void *)), 16, true);
         if (digits.size() < 8) digits.insert(0, 8 - digits.size(), '0');
         out += Padded(digits, c);
         break;

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "ascii.h"
 #include "regfile.h"
 #include "report.h"
 #include "sim.h"
@@ -146,17 +147,11 @@ struct Options {
   bool help = false;
 };
 
-std::string Upper(const std::string &s) {
-  std::string out = s;
-  for (char &c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
-std::string FailableList() {
+// The names of kFailable or kErrors, separated by commas.
+template <size_t N>
+std::string NamesOf(const std::pair<const char *, DWORD> (&list)[N]) {
   std::string out;
-  for (const auto &f : kFailable) out += std::string(out.empty() ? "" : ", ") + f.first;
+  for (const auto &entry : list) out += std::string(out.empty() ? "" : ", ") + entry.first;
   return out;
 }
 
@@ -197,13 +192,13 @@ bool ParseFault(const std::string &faultText, Fault *fault, std::string *message
     }
   }
   if (!known) {
-    *message = "unknown Windows function \"" + rest + "\" in --fail; accepted: " + FailableList();
+    *message = "unknown Windows function \"" + rest + "\" in --fail; accepted: " + NamesOf(kFailable);
     return false;
   }
   fault->call = rest;
   if (eq == std::string::npos) return true;
   for (const auto &e : kErrors) {
-    if (Upper(errText) == e.first) {
+    if (ascii::Upper(errText) == e.first) {
       fault->error = e.second;
       return true;
     }
@@ -215,9 +210,7 @@ bool ParseFault(const std::string &faultText, Fault *fault, std::string *message
     fault->error = static_cast<DWORD>(v);
     return true;
   }
-  std::string names;
-  for (const auto &e : kErrors) names += std::string(names.empty() ? "" : ", ") + e.first;
-  *message = "unknown error \"" + errText + "\" in --fail; expected a number or one of: " + names;
+  *message = "unknown error \"" + errText + "\" in --fail; expected a number or one of: " + NamesOf(kErrors);
   return false;
 }
 
@@ -488,13 +481,13 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   std::vector<std::string> folders = report::WatchedFolders(lockPaths);
   report::Snapshot before = report::Take(folders);
 
+  std::string sequence;  // " install uninstall"
+  for (const std::string &w : o.sequence) sequence += " " + w;
   std::string title = std::string("nrvdry: ") + sim::OsName(o.os) + ", library " +
                       std::filesystem::path(modulePath).filename().string() + ", " +
                       (o.bare ? "bare machine" : "default machine");
   for (const std::string &m : o.machines) title += " + " + m;
-  title += "\nSequence:";
-  for (const std::string &w : o.sequence) title += " " + w;
-  title += "\n";
+  title += "\nSequence:" + sequence + "\n";
   for (const Fault &f : o.faults) {
     title += "Fault: call " + std::to_string(f.occurrence) + " of " + f.call + " fails with error " +
              std::to_string(f.error) + ErrorName(f.error) + "\n";
@@ -579,8 +572,6 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   std::string results;
   for (const Step &step : steps) results += step.result;
   report::Net net = report::Summarize(before, steps.back().after);
-  std::string sequence;
-  for (const std::string &w : o.sequence) sequence += " " + w;
   full += report::Combine("\n=== Net change of the sequence:" + sequence + "\n" + results, net);
   out << full;
   // The run's own files first: a folder that cannot be made is named as given.

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "ascii.h"
+
 namespace regfile {
 namespace {
 
@@ -25,13 +27,8 @@ const Root kRoots[] = {
     {"HKEY_USERS", "HKU"},
 };
 
-char UpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string Upper(const std::string &s) {
-  std::string out = s;
-  for (char &c : out) c = UpperChar(c);
-  return out;
-}
+using ascii::Upper;
+using ascii::UpperChar;
 
 bool StartsWithNoCase(const std::string &s, size_t pos, const char *prefix) {
   for (size_t i = 0; prefix[i]; ++i) {
@@ -102,6 +99,21 @@ int LinesIn(const std::string &text) {
   return line;
 }
 
+// Appends the UTF-16LE units of wide, from byte `start` on and whole units
+// only, to *out, one byte each. False at the first unit above U+00FF, left
+// in *bad; what came before it is in *out.
+bool NarrowUnits(const std::string &wide, size_t start, std::string *out, unsigned *bad) {
+  for (size_t i = start; i + 1 < wide.size(); i += 2) {
+    unsigned unit = static_cast<unsigned char>(wide[i]) | (static_cast<unsigned char>(wide[i + 1]) << 8);
+    if (unit > 0xFF) {
+      *bad = unit;
+      return false;
+    }
+    *out += static_cast<char>(unit);
+  }
+  return true;
+}
+
 // The file's bytes as single-byte text.
 bool Decode(const std::string &bytes, std::string *text, Error *error) {
   text->clear();
@@ -111,14 +123,11 @@ bool Decode(const std::string &bytes, std::string *text, Error *error) {
   }
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
       static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      unsigned unit = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-      if (unit > 0xFF) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "expected ANSI characters; found U+%04X", unit);
-        return Fail(error, LinesIn(*text), buf);
-      }
-      *text += static_cast<char>(unit);
+    unsigned bad = 0;
+    if (!NarrowUnits(bytes, 2, text, &bad)) {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "expected ANSI characters; found U+%04X", bad);
+      return Fail(error, LinesIn(*text), buf);
     }
     if (bytes.size() % 2 != 0) {
       return Fail(error, LinesIn(*text), "expected two bytes per character in a UTF-16LE file; it ends in half a one");
@@ -220,17 +229,12 @@ bool Narrow(const std::string &wide, std::string *out, std::string *message) {
     return false;
   }
   out->clear();
-  for (size_t i = 0; i < wide.size(); i += 2) {
-    unsigned unit = static_cast<unsigned char>(wide[i]) | (static_cast<unsigned char>(wide[i + 1]) << 8);
-    if (unit > 0xFF) {
-      char buf[80];
-      std::snprintf(buf, sizeof buf, "expected ANSI characters in the text value; found U+%04X", unit);
-      *message = buf;
-      return false;
-    }
-    *out += static_cast<char>(unit);
-  }
-  return true;
+  unsigned bad = 0;
+  if (NarrowUnits(wide, 0, out, &bad)) return true;
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "expected ANSI characters in the text value; found U+%04X", bad);
+  *message = buf;
+  return false;
 }
 
 class Parser {
@@ -445,6 +449,16 @@ std::string KeyHead(const std::string &path, bool deleted) {
   return std::string("[") + (deleted ? "-" : "") + LongRootPath(path) + "]\n";
 }
 
+// A key with all its values, and the empty line after them.
+std::string KeyBlock(const sim::RegKeyDump &key) {
+  std::string out = KeyHead(key.path, false);
+  for (const auto &v : key.values) out += FormatValue(v.first, v.second) + "\n";
+  return out + "\n";
+}
+
+// The header and the empty line after it: a file that changes nothing.
+std::string EmptyFile() { return std::string(kHeader5) + "\n\n"; }
+
 const std::pair<std::string, sim::Value> *FindValue(const sim::RegKeyDump &key, const std::string &name) {
   for (const auto &v : key.values) {
     if (Upper(v.first) == Upper(name)) return &v;
@@ -538,12 +552,8 @@ std::string FormatValue(const std::string &name, const sim::Value &value) {
 }
 
 std::string WriteDump(const std::vector<sim::RegKeyDump> &keys) {
-  std::string out = std::string(kHeader5) + "\n\n";
-  for (const sim::RegKeyDump &key : keys) {
-    out += KeyHead(key.path, false);
-    for (const auto &v : key.values) out += FormatValue(v.first, v.second) + "\n";
-    out += "\n";
-  }
+  std::string out = EmptyFile();
+  for (const sim::RegKeyDump &key : keys) out += KeyBlock(key);
   return out;
 }
 
@@ -552,7 +562,7 @@ std::string WriteDiff(const std::vector<sim::RegKeyDump> &before, const std::vec
   for (const auto &k : before) was[Upper(k.path)] = &k;
   for (const auto &k : after) now[Upper(k.path)] = &k;
 
-  std::string out = std::string(kHeader5) + "\n\n";
+  std::string out = EmptyFile();
   for (const auto &k : before) {
     std::string up = Upper(k.path);
     if (now.count(up)) continue;
@@ -563,9 +573,7 @@ std::string WriteDiff(const std::vector<sim::RegKeyDump> &before, const std::vec
   for (const auto &k : after) {
     auto old = was.find(Upper(k.path));
     if (old == was.end()) {
-      out += KeyHead(k.path, false);
-      for (const auto &v : k.values) out += FormatValue(v.first, v.second) + "\n";
-      out += "\n";
+      out += KeyBlock(k);
       continue;
     }
     std::string entries;
@@ -584,7 +592,7 @@ std::string WriteDiff(const std::vector<sim::RegKeyDump> &before, const std::vec
 }
 
 bool HasChanges(const std::vector<sim::RegKeyDump> &before, const std::vector<sim::RegKeyDump> &after) {
-  return WriteDiff(before, after) != std::string(kHeader5) + "\n\n";
+  return WriteDiff(before, after) != EmptyFile();
 }
 
 std::string ToCrlf(const std::string &text) {

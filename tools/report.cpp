@@ -5,18 +5,13 @@
 #include <map>
 #include <set>
 
+#include "ascii.h"
 #include "regfile.h"
 
 namespace report {
 namespace {
 
-std::string Upper(const std::string &s) {
-  std::string out = s;
-  for (char &c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
+using ascii::Upper;
 
 std::string Folder(const std::string &path) {
   std::string p = path;
@@ -111,24 +106,28 @@ bool SameQueue(const sim::Queue &a, const sim::Queue &b) {
          a.status == b.status;
 }
 
+// The driver or queue of the list with the item's name (names compare
+// without regard to case), or null.
+template <typename T>
+const T *FindByName(const std::vector<T> &list, const T &item) {
+  for (const T &x : list) {
+    if (Upper(x.name) == Upper(item.name)) return &x;
+  }
+  return nullptr;
+}
+
 // One list of the spooler, before and after. In "after", '+' marks what is
 // new and '*' what changed; in "before", '-' marks what went away.
 template <typename T, typename Same, typename Text>
 std::string SpoolerList(const char *what, const std::vector<T> &before, const std::vector<T> &after, Same same,
                         Text text) {
-  auto find = [](const std::vector<T> &list, const T &item) -> const T * {
-    for (const T &x : list) {
-      if (Upper(x.name) == Upper(item.name)) return &x;
-    }
-    return nullptr;
-  };
   std::string out = std::string(what) + " before:\n";
   if (before.empty()) out += "  (none)\n";
-  for (const T &x : before) out += std::string(find(after, x) ? "    " : "  - ") + text(x);
+  for (const T &x : before) out += std::string(FindByName(after, x) ? "    " : "  - ") + text(x);
   out += std::string(what) + " after:\n";
   if (after.empty()) out += "  (none)\n";
   for (const T &x : after) {
-    const T *old = find(before, x);
+    const T *old = FindByName(before, x);
     out += std::string(!old ? "  + " : same(*old, x) ? "    " : "  * ") + text(x);
   }
   return out;
@@ -176,18 +175,12 @@ std::string FirstLine(const std::string &text) { return text.substr(0, text.find
 template <typename T, typename Same, typename Text>
 std::string SpoolerChanges(const char *what, const std::vector<T> &before, const std::vector<T> &after, Same same,
                            Text text) {
-  auto find = [](const std::vector<T> &list, const T &item) -> const T * {
-    for (const T &x : list) {
-      if (Upper(x.name) == Upper(item.name)) return &x;
-    }
-    return nullptr;
-  };
   std::string lines;
   for (const T &x : before) {
-    if (!find(after, x)) lines += "  - " + FirstLine(text(x));
+    if (!FindByName(after, x)) lines += "  - " + FirstLine(text(x));
   }
   for (const T &x : after) {
-    const T *old = find(before, x);
+    const T *old = FindByName(before, x);
     if (!old) {
       lines += "  + " + FirstLine(text(x));
     } else if (!same(*old, x)) {
