@@ -12,7 +12,6 @@
 
 #define WINAPI
 #define WINAPIV
-#define CALLBACK
 
 typedef int BOOL;
 typedef unsigned char BYTE;
@@ -68,42 +67,23 @@ typedef SC_HANDLE *LPSC_HANDLE;
 
 // Error codes the libraries compare with.
 #define ERROR_SUCCESS 0L
-#define NO_ERROR 0L
 #define ERROR_FILE_NOT_FOUND 2L
-#define ERROR_PATH_NOT_FOUND 3L
-#define ERROR_ACCESS_DENIED 5L
 #define ERROR_FILENAME_EXCED_RANGE 206L
-#define ERROR_MORE_DATA 234L
-#define ERROR_NO_MORE_ITEMS 259L
 
 // Predefined registry roots, sign-extended as on 64-bit Windows.
-#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
-#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
 
 // Registry value types.
-#define REG_NONE 0
 #define REG_SZ 1
-#define REG_EXPAND_SZ 2
 #define REG_BINARY 3
 #define REG_DWORD 4
 #define REG_MULTI_SZ 7
 
 // Access rights.
 #define DELETE 0x00010000L
-#define READ_CONTROL 0x00020000L
-#define WRITE_DAC 0x00040000L
-#define WRITE_OWNER 0x00080000L
-#define SYNCHRONIZE 0x00100000L
 #define STANDARD_RIGHTS_REQUIRED 0x000F0000L
-#define MAXIMUM_ALLOWED 0x02000000L
 #define KEY_QUERY_VALUE 0x0001
-#define KEY_SET_VALUE 0x0002
-#define KEY_CREATE_SUB_KEY 0x0004
-#define KEY_ENUMERATE_SUB_KEYS 0x0008
-#define KEY_NOTIFY 0x0010
-#define KEY_CREATE_LINK 0x0020
 #define KEY_ALL_ACCESS 0x000F003FL
 
 // Service control manager.
@@ -135,13 +115,9 @@ typedef struct _SERVICE_STATUS {
 #define PRINTER_ACCESS_ADMINISTER 0x00000004
 #define PRINTER_ACCESS_USE 0x00000008
 #define PRINTER_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | PRINTER_ACCESS_ADMINISTER | PRINTER_ACCESS_USE)
-#define PRINTER_ATTRIBUTE_QUEUED 0x00000001
-#define PRINTER_ATTRIBUTE_DIRECT 0x00000002
 #define PRINTER_ATTRIBUTE_DEFAULT 0x00000004
-#define PRINTER_ATTRIBUTE_SHARED 0x00000008
 #define PRINTER_ATTRIBUTE_LOCAL 0x00000040
 #define PRINTER_ATTRIBUTE_ENABLE_BIDI 0x00000800
-#define PRINTER_CONTROL_SET_STATUS 4
 
 typedef struct _devicemodeA DEVMODEA, *LPDEVMODEA;
 
@@ -198,8 +174,6 @@ typedef struct _PRINTER_DEFAULTSA {
 } PRINTER_DEFAULTSA, *LPPRINTER_DEFAULTSA;
 
 // Version information.
-#define VER_PLATFORM_WIN32s 0
-#define VER_PLATFORM_WIN32_WINDOWS 1
 #define VER_PLATFORM_WIN32_NT 2
 
 typedef struct _OSVERSIONINFOA {
@@ -233,7 +207,6 @@ static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4, "Windows widths");
 
 // Files.
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
-#define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
 
 typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
@@ -244,8 +217,6 @@ typedef struct _FILETIME {
 
 // User interface.
 #define MB_OK 0x00000000L
-#define IDOK 1
-#define SW_HIDE 0
 #define SW_SHOW 5
 #define HWND_BROADCAST ((HWND)(ULONG_PTR)0xffff)
 #define WM_WININICHANGE 0x001A
@@ -289,8 +260,6 @@ HANDLE WINAPI AddPrinterA(LPSTR pName, DWORD Level, LPBYTE pPrinter);
 BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, HANDLE *phPrinter, LPPRINTER_DEFAULTSA pDefault);
 BOOL WINAPI DeletePrinter(HANDLE hPrinter);
 BOOL WINAPI ClosePrinter(HANDLE hPrinter);
-BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded);
-BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command);
 
 // kernel32
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
@@ -305,10 +274,7 @@ DWORD WINAPI SearchPathA(LPCSTR lpPath, LPCSTR lpFileName, LPCSTR lpExtension, D
 DWORD WINAPI GetLastError(void);
 UINT WINAPI WinExec(LPCSTR lpCmdLine, UINT uCmdShow);
 void WINAPI Sleep(DWORD dwMilliseconds);
-LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);
-LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2);
 int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
-int WINAPI lstrlenA(LPCSTR lpString);
 
 // user32
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);

@@ -20,6 +20,45 @@
 
 #include "../platform/hostwin.h"
 
+// Windows declarations the libraries do not use but the simulated Windows
+// needs (platform/hostwin.h holds only what the libraries use).
+#define CALLBACK
+#define NO_ERROR 0L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
+#define REG_NONE 0
+#define REG_EXPAND_SZ 2
+#define READ_CONTROL 0x00020000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define SYNCHRONIZE 0x00100000L
+#define MAXIMUM_ALLOWED 0x02000000L
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define PRINTER_ATTRIBUTE_QUEUED 0x00000001
+#define PRINTER_ATTRIBUTE_DIRECT 0x00000002
+#define PRINTER_ATTRIBUTE_SHARED 0x00000008
+#define PRINTER_CONTROL_SET_STATUS 4
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define IDOK 1
+#define SW_HIDE 0
+extern "C" {
+BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded);
+BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command);
+LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);
+LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2);
+int WINAPI lstrlenA(LPCSTR lpString);
+}
+
 // Error codes the simulated Windows gives besides those in hostwin.h.
 #define ERROR_INVALID_FUNCTION 1L
 #define ERROR_INVALID_HANDLE 6L
