@@ -50,6 +50,7 @@ struct Services {
   uint64_t doneAt = 0;        // when it ends (unless stuck)
   DWORD finalState = SERVICE_RUNNING;
   DWORD waitHint = 0;
+  int startFailuresLeft = 0;
   std::map<uintptr_t, ScHandle> handles;  // every handle given out, closed ones too
 };
 
@@ -165,6 +166,7 @@ void ResetServices() {
 void SetSpooler(const SpoolerScript &script) {
   Services &s = services();
   s.script = script;
+  s.startFailuresLeft = script.failedStarts;
   s.pending = false;
   s.waitHint = 0;
   s.state = script.initialState;
@@ -289,6 +291,10 @@ extern "C" BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs,
   if (s.script.disabled) return t.Fail(FALSE, ERROR_SERVICE_DISABLED);
   if (s.state != SERVICE_STOPPED) return t.Fail(FALSE, ERROR_SERVICE_ALREADY_RUNNING);
   sim::EnterPending(SERVICE_START_PENDING, s.script.startDelayMs, s.script.startWaitHint);
+  if (s.startFailuresLeft > 0) {  // the service gives up while starting
+    --s.startFailuresLeft;
+    s.finalState = SERVICE_STOPPED;
+  }
   return t.Ok(TRUE);
 }
 

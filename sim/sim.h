@@ -263,6 +263,8 @@ struct SpoolerScript {
   bool disabled = false;            // start refused: ERROR_SERVICE_DISABLED
   bool stuckStopping = false;       // a stop never ends
   bool stuckStarting = false;       // a start never ends
+  int failedStarts = 0;             // this many starts fail: when the start would
+                                    // have finished, the service is stopped again
 };
 void SetSpooler(const SpoolerScript &script);
 DWORD SpoolerState();  // the state now

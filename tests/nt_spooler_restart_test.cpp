@@ -250,6 +250,19 @@ std::vector<PhaseCase> PhaseCases() {
                     "start, query, sleep 2000, query"});
     cases.push_back(c);
   }
+  {
+    // A start that fails after 40 s of pending polls (80 of them) is asked
+    // again, and the second request has its own 120 polls: the 80 it needs
+    // on top of the 80 before would run past the count if it were not reset.
+    PhaseCase c{"start that fails once, slowly", Script(), "", 81500, {}, {}, SERVICE_RUNNING};
+    c.script.startDelayMs = 40000;
+    c.script.startWaitHint = 0;
+    c.script.failedStarts = 1;
+    c.events = Seq({"stop, sleep 1000, query, sleep 500, query", deploy, "start, query, sleep 0",
+                    Times("query, sleep 500", 80), "query", "start, query, sleep 0", Times("query, sleep 500", 80),
+                    "query"});
+    cases.push_back(c);
+  }
   return cases;
 }
 

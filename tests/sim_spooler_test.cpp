@@ -244,6 +244,25 @@ TEST_F(ServiceTest, StuckPendingNeverEnds) {
   EXPECT_EQ(s.dwWaitHint, 2000u);
 }
 
+TEST_F(ServiceTest, FailedStartsEndStoppedAndLaterStartsRun) {
+  sim::SpoolerScript script;
+  script.initialState = SERVICE_STOPPED;
+  script.startDelayMs = 1000;
+  script.failedStarts = 2;
+  sim::SetSpooler(script);
+  Open();
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    SCOPED_TRACE("start " + std::to_string(attempt + 1));
+    EXPECT_EQ(StartServiceA(service_, 0, NULL), TRUE);
+    EXPECT_EQ(Query().dwCurrentState, (DWORD)SERVICE_START_PENDING);
+    Sleep(999);
+    EXPECT_EQ(Query().dwCurrentState, (DWORD)SERVICE_START_PENDING);
+    Sleep(1);
+    DWORD want = attempt < 2 ? SERVICE_STOPPED : SERVICE_RUNNING;
+    EXPECT_EQ(Query().dwCurrentState, want);
+  }
+}
+
 TEST_F(ServiceTest, InitiallyStartPendingBecomesRunning) {
   sim::SpoolerScript script;
   script.initialState = SERVICE_START_PENDING;
