@@ -40,6 +40,16 @@ void PlaceEarlierCopies() {
   for (const char *file : kFiles) sim::WriteFile(Target(file), Earlier(file));
 }
 
+// Backups an earlier deployment or removal left, not yet deleted by a
+// restart: the file's name with each serial number of `taken`.
+void PlaceBackups(const char *file, const std::vector<int> &taken) {
+  for (int n : taken) {
+    char serial[16];
+    std::snprintf(serial, sizeof serial, ".%03d", n);
+    sim::WriteFile(Target(file) + serial, "an older backup");
+  }
+}
+
 // A system directory of exactly `length` characters.
 std::string SystemDirectoryOf(size_t length) {
   std::string dir = "C:\\" + std::string(length - 3, 'S');
@@ -155,11 +165,7 @@ TEST(DeployDriverFiles, FileInUseMovesAsideUnderTheLowestFreeBackupName) {
     SCOPED_TRACE("case " + std::to_string(i) + ": " + c.name);
     sim::BuildDefaultMachine(sim::Os::WinXP);
     PlaceEarlierCopies();
-    for (int n : c.taken) {
-      char serial[8];
-      std::snprintf(serial, sizeof serial, ".%03d", n);
-      sim::WriteFile(Target(c.file) + serial, "an older backup");
-    }
+    PlaceBackups(c.file, c.taken);
     // A backup of another file with the free number does not take it.
     sim::WriteFile(Target("nrvs1.sdd") + std::string(c.want).substr(std::string(c.file).size()), "other");
     sim::SetFileInUse(Target(c.file), true);
@@ -513,11 +519,7 @@ TEST(RemoveDriverFiles, FileInUseMovesAsideUnderTheLowestFreeName) {
     SCOPED_TRACE("case " + std::to_string(i) + ": " + c.name);
     sim::BuildDefaultMachine(sim::Os::WinXP);
     PlaceEarlierCopies();
-    for (int n : c.taken) {
-      char serial[8];
-      std::snprintf(serial, sizeof serial, ".%03d", n);
-      sim::WriteFile(Target(c.file) + serial, "an older backup");
-    }
+    PlaceBackups(c.file, c.taken);
     sim::SetFileInUse(Target(c.file), true);
     Library nt(NtLibraryPath());
     EXPECT_EQ(1, nt.Get<StepFn>("RemoveDriverFiles")());
