@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build or test needs, when they are missing.
-# Usage: deps.sh build|test
+# Usage: deps.sh build|test|wine|vm
+#   build   the host build and the MinGW-w64 cross build
+#   test    what the test command needs besides (the fuzz run's clang)
+#   wine    Wine itself, for a machine that runs 32-bit programs
+#   vm      what makes and boots the virtual machine in which Wine runs on a
+#           machine that cannot (tests/wine/vm-image.sh)
 set -euo pipefail
 
 want=(cmake make g++ libgtest-dev googletest g++-mingw-w64-i686)
-if [ "${1:-build}" = test ]; then
-  want+=(wine wine32:i386 clang libclang-rt-14-dev)
-fi
+case "${1:-build}" in
+  build) ;;
+  test) want+=(clang libclang-rt-14-dev) ;;
+  wine) want=(wine wine32:i386) ;;
+  vm) want=(qemu-system-x86 debootstrap busybox-static xz-utils zstd util-linux) ;;
+  *) echo "deps.sh: usage: deps.sh build|test|wine|vm" >&2; exit 2 ;;
+esac
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 

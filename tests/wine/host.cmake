@@ -1,28 +1,38 @@
-# End-to-end runs of the real DLLs under Wine (tests/wine/run_cases.sh), one
-# test per case. They need the cross build (dist/ and the harness programs
-# in build/cross) and fail when it or Wine is missing. The setup test
-# installs Wine when the machine has none and makes the template prefix
-# that the cases copy.
-set(NRV_WINE_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/run_cases.sh")
+# The real DLLs under Wine, natively or inside a small virtual machine where
+# this machine cannot run 32-bit programs (tests/wine/batch.sh). One test,
+# wine_batch, runs every job in one batch; then each job is a test of its
+# own (tests/wine/result.sh): the cases of tests/wine/run_cases.sh and the
+# import of nrvdry's .reg with Wine's registry editor. They need the cross
+# build (dist/ and the harness programs in build/cross) and nrvdry, and fail
+# with a one-line reason when Wine can run neither way.
 set(NRV_WINE_ENV
   "NRV_DIST_DIR=${NRV_DIST_DIR}"
   "NRV_WINE_BIN=${CMAKE_SOURCE_DIR}/build/cross/tests/wine"
-  "NRV_WINE_WORK=${CMAKE_BINARY_DIR}/wine-e2e")
+  "NRV_WINE_WORK=${CMAKE_BINARY_DIR}/wine-e2e"
+  "NRV_NRVDRY=$<TARGET_FILE:nrvdry>")
 
-add_test(NAME wine_setup COMMAND bash "${NRV_WINE_SCRIPT}" --setup)
-set_tests_properties(wine_setup PROPERTIES
+# The first run on a machine without 32-bit support builds the machine's
+# image (some five minutes) before the batch.
+add_test(NAME wine_batch COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/batch.sh")
+set_tests_properties(wine_batch PROPERTIES
   ENVIRONMENT "${NRV_WINE_ENV}"
-  FIXTURES_SETUP wine_prefix
-  TIMEOUT 1800
+  TIMEOUT 4200
   LABELS wine)
 
-foreach(nrv_case
-    fresh_winxp fresh_win2k reinstall_winxp uninstall_then_create_winxp nt40 copies_winxp
-    remove_held_winxp deploy_held_winxp win98)
-  add_test(NAME wine_${nrv_case} COMMAND bash "${NRV_WINE_SCRIPT}" ${nrv_case})
-  set_tests_properties(wine_${nrv_case} PROPERTIES
+# The cases as run_cases.sh lists them, then the import.
+file(READ "${CMAKE_CURRENT_LIST_DIR}/run_cases.sh" nrv_cases_script)
+string(REGEX MATCH "\nALL_CASES=\(([^)]*)\)" nrv_cases_match "${nrv_cases_script}")
+string(REGEX REPLACE "[ \t\r\n]+" ";" nrv_cases "${CMAKE_MATCH_1}")
+list(REMOVE_ITEM nrv_cases "")
+if(NOT nrv_cases)
+  message(FATAL_ERROR "no ALL_CASES list in tests/wine/run_cases.sh")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/run_cases.sh")
+foreach(nrv_job ${nrv_cases} regimport)
+  add_test(NAME wine_${nrv_job} COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/result.sh" ${nrv_job})
+  set_tests_properties(wine_${nrv_job} PROPERTIES
     ENVIRONMENT "${NRV_WINE_ENV}"
-    FIXTURES_REQUIRED wine_prefix
-    TIMEOUT 300
+    DEPENDS wine_batch
+    TIMEOUT 60
     LABELS wine)
 endforeach()

@@ -8,6 +8,10 @@
 #
 #   regimport.sh [NRVDRY]     (default: build/host/tools/nrvdry)
 #
+# With NRV_WINE_PREFIX set, the import goes into that prefix, a copy of
+# the template made beforehand (batch.sh does so); otherwise into a new
+# prefix made here and removed afterwards.
+#
 # One line per check, then "N passed, N failed"; the exit status is 1 when
 # a check failed.
 set -u
@@ -36,21 +40,25 @@ unset DISPLAY WAYLAND_DISPLAY
 if ! command -v wine >/dev/null; then fail "wine is not installed"; finish; fi
 if [ ! -x "$nrvdry" ]; then fail "no nrvdry at $nrvdry (build the host tree first)"; finish; fi
 
-WINEPREFIX=$(mktemp -d) || { fail "mktemp"; finish; }
-export WINEPREFIX
 out=$(mktemp -d) || { fail "mktemp"; finish; }
-cleanup() {
-  wineserver -k >/dev/null 2>&1
-  rm -rf "$WINEPREFIX" "$out"
-}
+if [ -n "${NRV_WINE_PREFIX:-}" ]; then
+  WINEPREFIX=$NRV_WINE_PREFIX
+  cleanup() { wineserver -k >/dev/null 2>&1; rm -rf "$out"; }
+else
+  WINEPREFIX=$(mktemp -d) || { fail "mktemp"; finish; }
+  cleanup() { wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX" "$out"; }
+fi
+export WINEPREFIX
 trap cleanup EXIT
 
 # ---------------------------------------------------------------------------
 # The prefix and the file.
 
-wineboot -i >/dev/null 2>&1
-wineserver -w
-if [ -f "$WINEPREFIX/system.reg" ]; then pass "fresh prefix ($(wine --version))"; else fail "wineboot made no prefix"; finish; fi
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+if [ -f "$WINEPREFIX/system.reg" ]; then pass "prefix ready ($(wine --version))"; else fail "wineboot made no prefix"; finish; fi
 
 "$nrvdry" --os winxp install --out "$out/dry" >"$out/nrvdry.out" 2>&1
 same "nrvdry --os winxp install --out DIR exits" "$?" 0

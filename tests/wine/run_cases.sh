@@ -5,11 +5,14 @@
 # the driver files, the user's default printer, the device nodes, the
 # dacl.exe starts and the message boxes shown.
 #
-#   run_cases.sh [--setup] [CASE...]    (no case: all of them)
+#   run_cases.sh [CASE...]    (no case: all of them)
 #
-# --setup installs Wine and MinGW-w64 when they are missing and makes the
-# template prefix that every case copies. A case run without --setup makes
-# the template when there is none yet.
+# Run so, the cases run natively, one after the other, each in a fresh copy
+# of the template prefix (made when there is none yet). The tests run them
+# through batch.sh instead, which starts Wine natively or inside a virtual
+# machine, copies each case's prefix beforehand (NRV_BATCH=1 tells this
+# script that the prefix is ready and that the batch removes it) and ends a
+# case that outlives its time limit.
 #
 # Environment: NRV_DIST_DIR (the DLLs, default dist/), NRV_WINE_BIN (the
 # harness programs, default build/cross/tests/wine), NRV_WINE_WORK (the
@@ -52,17 +55,6 @@ export LC_ALL=C
 export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
-ensure_tools() {
-  if command -v wine >/dev/null && command -v i686-w64-mingw32-g++ >/dev/null &&
-    dpkg -s wine32:i386 >/dev/null 2>&1; then
-    return 0
-  fi
-  echo "installing Wine and MinGW-w64"
-  if [ "$(id -u)" -ne 0 ]; then echo "FAIL: Wine is missing and this is not root"; return 1; fi
-  dpkg --add-architecture i386 && apt-get update -q &&
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q wine wine32:i386 g++-mingw-w64-i686
-}
-
 make_template() {
   rm -rf "$template" "$template.tmp"
   mkdir -p "$work"
@@ -76,34 +68,54 @@ make_template() {
 # ---------------------------------------------------------------------------
 # Registry: the hive files of the current prefix.
 
+# The hive is read once for each state of it: hive_index makes, beside the
+# hive, an index that holds every key line as "key<TAB>[Key" and every
+# value line as "key<TAB>line", the key with single backslashes and in
+# lower case (the registry compares names without regard to case), and
+# makes it again once the hive is written anew. A query is then one grep
+# of the index; the rest is done by the shell itself.
+hive_index() {
+  idx=$1.idx
+  if [ "$idx" -nt "$1" ]; then return 0; fi
+  [ -f "$1" ] || { : >"$idx"; return 0; }
+  awk '
+    /^\[/ { key = $0; sub(/^\[/, "", key); sub(/\] [0-9]+$/, "", key); gsub(/\\\\/, "\\", key)
+            lkey = tolower(key); print lkey "\t[" key; next }
+    lkey != "" && /^(".*"|@)=/ { print lkey "\t" $0 }
+  ' "$1" >"$idx.tmp" && mv "$idx.tmp" "$idx"
+}
+# The index lines of FILE whose key, in lower case, is matched by the
+# basic regular expression made of KEY and then SUFFIX.
+hive_grep() {
+  local k=${2,,}
+  k=${k//\\/\\\\}; k=${k//./\\.}; k=${k//\*/\\*}; k=${k//\[/\\[}; k=${k//\]/\\]}; k=${k//^/\\^}; k=${k//\$/\\\$}
+  hive_index "$1"
+  grep -- "^$k$3" "$idx"
+}
 # The values of one key, as the hive writes them: "name"=data, one a line.
 # The key path is given with single backslashes, relative to the hive's
-# root; names are compared without regard to case, as the registry does.
+# root.
 hive_values() {
-  WANT=$2 awk '
-    BEGIN { want = tolower(ENVIRON["WANT"]) }
-    /^\[/ { key = $0; sub(/^\[/, "", key); sub(/\] [0-9]+$/, "", key); gsub(/\\\\/, "\\", key)
-            inkey = (tolower(key) == want); next }
-    inkey && /^(".*"|@)=/ { print }
-  ' "$1"
+  local line
+  while IFS= read -r line; do printf '%s\n' "${line#*	}"; done < <(hive_grep "$1" "$2" '	\("\|@\)')
 }
 # The data of one value of one key ("" when the key or the value is missing).
 hive_value() {
-  hive_values "$1" "$2" | NAME=$3 awk '
-    { n = $0; sub(/=.*$/, "", n); if (tolower(n) == tolower("\"" ENVIRON["NAME"] "\"")) { sub(/^[^=]*=/, ""); print; exit } }'
+  local line name want="\"${3,,}\""
+  while IFS= read -r line; do
+    name=${line%%=*}
+    if [ "${name,,}" == "$want" ]; then printf '%s\n' "${line#*=}"; return 0; fi
+  done < <(hive_values "$1" "$2")
 }
-hive_has_key() {
-  WANT=$2 awk 'BEGIN { want = tolower(ENVIRON["WANT"]); found = 1 }
-    /^\[/ { key = $0; sub(/^\[/, "", key); sub(/\] [0-9]+$/, "", key); gsub(/\\\\/, "\\", key)
-            if (tolower(key) == want) { found = 0; exit } }
-    END { exit found }' "$1"
-}
+hive_has_key() { hive_grep "$1" "$2" '	\[' >/dev/null; }
 # The names of the direct subkeys of a key, sorted.
 hive_subkeys() {
-  WANT=$2 awk 'BEGIN { want = tolower(ENVIRON["WANT"]) "\\" }
-    /^\[/ { key = $0; sub(/^\[/, "", key); sub(/\] [0-9]+$/, "", key); gsub(/\\\\/, "\\", key)
-            if (index(tolower(key), want) == 1) { rest = substr(key, length(want) + 1); sub(/\\.*$/, "", rest); print rest } }
-  ' "$1" | sort -u
+  local line rest
+  while IFS= read -r line; do
+    rest=${line#*	[}
+    rest=${rest:${#2}+1}
+    printf '%s\n' "${rest%%\\*}"
+  done < <(hive_grep "$1" "$2" '\\[^	]*	\[') | sort -u
 }
 sysreg() { echo "$WINEPREFIX/system.reg"; }
 usrreg() { echo "$WINEPREFIX/user.reg"; }
@@ -138,9 +150,13 @@ version_dir() { echo "$(driver_dir)/2"; }
 new_prefix() {
   export WINEPREFIX=$work/cases/$case
   wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$work/cases"
-  cp -a "$template" "$WINEPREFIX"
+  if [ "${NRV_BATCH:-0}" != 1 ]; then
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$work/cases"
+    cp -a "$template" "$WINEPREFIX"
+  elif [ ! -f "$WINEPREFIX/system.reg" ]; then
+    fail "the batch left no prefix in $WINEPREFIX"
+  fi
   mkdir -p "$(drive_c)/nrv"
   cp "$bin/nrvharness.exe" "$bin/dacl.exe" "$dist/NRVPNP.dll" "$dist/NRVKSYS.dll" "$(drive_c)/nrv/"
   # The relay trace of two functions only: the message boxes and the starts.
@@ -623,16 +639,8 @@ EOF
 # ---------------------------------------------------------------------------
 
 main() {
-  local setup=0
-  if [ "${1:-}" = "--setup" ]; then setup=1; shift; fi
   local cases=("$@")
   case=setup
-  if [ "$setup" -eq 1 ]; then
-    ensure_tools || { fail "Wine and MinGW-w64 installed"; echo "$passed passed, $failed failed"; exit 1; }
-    make_template || { fail "template prefix"; echo "$passed passed, $failed failed"; exit 1; }
-    pass "template prefix made"
-    [ ${#cases[@]} -eq 0 ] && { echo "$passed passed, $failed failed"; exit 0; }
-  fi
   [ ${#cases[@]} -eq 0 ] && cases=("${ALL_CASES[@]}")
 
   local missing=""
@@ -642,11 +650,11 @@ main() {
     [ -f "$f" ] || missing="$missing $f"
   done
   if [ -n "$missing" ]; then
-    fail "missing:$missing (build the cross preset; run with --setup to install Wine)"
+    fail "missing:$missing (build the cross preset; scripts/deps.sh wine installs Wine)"
     echo "$passed passed, $failed failed"
     exit 1
   fi
-  if [ ! -f "$template/system.reg" ]; then
+  if [ "${NRV_BATCH:-0}" != 1 ] && [ ! -f "$template/system.reg" ]; then
     (exec 9>"$work.lock"; mkdir -p "$work"; flock 9; [ -f "$template/system.reg" ] || make_template) ||
       { fail "template prefix"; echo "$passed passed, $failed failed"; exit 1; }
   fi
@@ -657,8 +665,11 @@ main() {
     local started=$SECONDS before=$failed
     "case_$case"
     wineserver -k >/dev/null 2>&1 || true
-    # A prefix takes some 600 MB: kept only when its case failed.
-    if [ "$failed" -eq "$before" ]; then rm -rf "$WINEPREFIX"; else echo "   prefix kept: $WINEPREFIX"; fi
+    # A prefix takes some 600 MB: kept only when its case failed (the
+    # batch removes the prefixes it made).
+    if [ "${NRV_BATCH:-0}" != 1 ]; then
+      if [ "$failed" -eq "$before" ]; then rm -rf "$WINEPREFIX"; else echo "   prefix kept: $WINEPREFIX"; fi
+    fi
     echo "== $case: $((SECONDS - started)) s"
   done
   echo "$passed passed, $failed failed"
