@@ -275,6 +275,31 @@ std::vector<PhaseCase> PhaseCases() {
   return cases;
 }
 
+// A fresh XP machine with the script's spooler, and the restart run on it.
+void RunRestart(const sim::SpoolerScript &script, bool queriesFail = false) {
+  sim::BuildDefaultMachine(sim::Os::WinXP);
+  sim::SetSpooler(script);
+  if (queriesFail) sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED, true);
+  Library nt(NtLibraryPath());
+  RestartFn *restart = nt.Get<RestartFn>("RestartSpoolerWithDriverFiles");
+  ASSERT_NE(nullptr, restart);
+  EXPECT_EQ(1, restart());
+}
+
+// The boxes shown: these texts at these virtual times, with no caption, no
+// owner and the style MB_OK.
+void ExpectSpoolerBoxes(const std::vector<std::string> &texts, const std::vector<uint64_t> &times) {
+  std::vector<sim::MessageBoxCall> boxes = sim::MessageBoxes();
+  ASSERT_EQ(texts.size(), boxes.size());
+  for (size_t b = 0; b < boxes.size(); ++b) {
+    EXPECT_EQ(texts[b], boxes[b].text) << "box " << b;
+    EXPECT_FALSE(boxes[b].caption.has_value()) << "box " << b << " has a caption";
+    EXPECT_FALSE(boxes[b].hasOwner) << "box " << b;
+    EXPECT_EQ(0u, boxes[b].style) << "box " << b;
+    EXPECT_EQ(times[b], boxes[b].at) << "box " << b;
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- the poll tables
@@ -284,24 +309,10 @@ TEST(SpoolerRestart, PhasesWaitExactlyAsTheScriptDemands) {
   for (size_t i = 0; i < cases.size(); ++i) {
     const PhaseCase &c = cases[i];
     SCOPED_TRACE("case " + std::to_string(i) + ": " + c.name);
-    sim::BuildDefaultMachine(sim::Os::WinXP);
-    sim::SetSpooler(c.script);
-    if (c.queriesFail) sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED, true);
-    Library nt(NtLibraryPath());
-    RestartFn *restart = nt.Get<RestartFn>("RestartSpoolerWithDriverFiles");
-    ASSERT_NE(nullptr, restart);
-    EXPECT_EQ(1, restart());
+    RunRestart(c.script, c.queriesFail);
     EXPECT_EQ(c.events, Events());
     EXPECT_EQ(c.elapsed, sim::Now());
-    std::vector<sim::MessageBoxCall> boxes = sim::MessageBoxes();
-    ASSERT_EQ(c.boxes.size(), boxes.size());
-    for (size_t b = 0; b < boxes.size(); ++b) {
-      EXPECT_EQ(c.boxes[b], boxes[b].text) << "box " << b;
-      EXPECT_FALSE(boxes[b].caption.has_value()) << "box " << b << " has a caption";
-      EXPECT_FALSE(boxes[b].hasOwner) << "box " << b;
-      EXPECT_EQ(0u, boxes[b].style) << "box " << b;
-      EXPECT_EQ(c.boxTimes[b], boxes[b].at) << "box " << b;
-    }
+    ExpectSpoolerBoxes(c.boxes, c.boxTimes);
     EXPECT_EQ(c.finalState, sim::SpoolerState());
     // The deployment ran once, whatever the stop phase came to.
     EXPECT_EQ(7, CallCount("CopyFileA"));
@@ -309,6 +320,8 @@ TEST(SpoolerRestart, PhasesWaitExactlyAsTheScriptDemands) {
     EXPECT_EQ("", OpenHandlesText());
   }
 }
+
+namespace {
 
 // The virtual time of every stop request (ControlService) and every start
 // request (StartServiceA), read off the trace: during the restart only Sleep
@@ -436,29 +449,19 @@ std::vector<PacedCase> PacedCases() {
   return cases;
 }
 
+}  // namespace
+
 TEST(SpoolerRestart, PhasesAskAgainPacedUntilTheServiceGetsThereOrTheirTimeIsUp) {
   const std::vector<PacedCase> cases = PacedCases();
   for (size_t i = 0; i < cases.size(); ++i) {
     const PacedCase &c = cases[i];
     SCOPED_TRACE("case " + std::to_string(i) + ": " + c.name);
-    sim::BuildDefaultMachine(sim::Os::WinXP);
-    sim::SetSpooler(c.script);
-    Library nt(NtLibraryPath());
-    RestartFn *restart = nt.Get<RestartFn>("RestartSpoolerWithDriverFiles");
-    ASSERT_NE(nullptr, restart);
-    EXPECT_EQ(1, restart());
-
+    RunRestart(c.script);
     EXPECT_EQ(c.elapsed, sim::Now());
     EXPECT_EQ(c.stops, CallCount("ControlService"));
     EXPECT_EQ(c.starts, CallCount("StartServiceA"));
-    std::vector<sim::MessageBoxCall> boxes = sim::MessageBoxes();
-    ASSERT_EQ(c.boxes.size(), boxes.size());
-    for (size_t b = 0; b < boxes.size(); ++b) {
-      EXPECT_EQ(c.boxes[b], boxes[b].text) << "box " << b;
-      EXPECT_FALSE(boxes[b].caption.has_value()) << "box " << b;
-      EXPECT_EQ(c.boxTimes[b], boxes[b].at) << "box " << b;
-      EXPECT_LE(boxes[b].at, 600000u) << "box " << b << ": over ten minutes";
-    }
+    ExpectSpoolerBoxes(c.boxes, c.boxTimes);
+    for (uint64_t at : c.boxTimes) EXPECT_LE(at, 600000u) << "a box after more than ten minutes";
     EXPECT_EQ(c.finalState, sim::SpoolerState());
 
     // Requests of one phase are at least the pause apart, whatever the hint.
