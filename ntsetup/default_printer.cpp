@@ -12,9 +12,9 @@ const char DevicesKey[] = "Software\\Microsoft\\Windows NT\\currentversion\\Devi
 const DWORD DeviceCapacity = 255;
 const DWORD EntryCapacity = 100;
 
-// The last entry of the user's "Devices" list that is not this printer (nor
-// a copy of it): its name and data, each NUL-terminated. Returns FALSE when
-// there is none or the list cannot be opened.
+// The last entry of the user's "Devices" list that is not this printer: its
+// name and data, each NUL-terminated. Returns FALSE when there is none or
+// the list cannot be opened.
 BOOL FindOtherDevice(char *chosenName, char *chosenData) {
   HKEY devices;
   if (RegOpenKeyA(HKEY_CURRENT_USER, DevicesKey, &devices) != ERROR_SUCCESS) return FALSE;
@@ -33,9 +33,10 @@ BOOL FindOtherDevice(char *chosenName, char *chosenData) {
                       &dataLength) != ERROR_SUCCESS) {
       break;
     }
-    // The removed printer and its copies are still listed when their queues
-    // are slow to go; handing the default back to them would undo the removal.
-    if (name[0] == '\0' || BeginsWith(name, PrinterName)) continue;
+    // The removed queue is still listed while the spooler finishes deleting
+    // it; handing the default back to it would undo the removal. Copies of
+    // the queue ("... (Copy 1)") are printers of the user's that stay.
+    if (name[0] == '\0' || SameText(name, PrinterName)) continue;
     CopyText(chosenName, 256, name);
     CopyText(chosenData, 256, data);
     found = TRUE;

@@ -44,12 +44,16 @@ int DeployDriverFiles(void) {
   ClearBytes(driverDir, sizeof driverDir);
   ClearBytes(versionDir, sizeof versionDir);
 
-  // A system directory that does not fit leaves no usable path: every file
-  // is then reported instead of acting on a cut-off one.
+  // A system directory that does not fit leaves no usable path: the first
+  // file is then reported, and the walk ends, instead of acting on a cut-off
+  // path. The paths are still composed as far as they fit, so that the box
+  // names the file; without the system directory they begin at "\spool".
   UINT length = GetSystemDirectoryA(driverDir, MAX_PATH);
-  BOOL directoriesFit = length != 0 && length < MAX_PATH &&
-                        AppendText(driverDir, sizeof driverDir, "\\spool\\drivers\\w32x86\\") &&
-                        ComposeText(versionDir, sizeof versionDir, driverDir, "2\\");
+  BOOL systemDirFits = length != 0 && length < MAX_PATH;
+  if (!systemDirFits) ClearBytes(driverDir, sizeof driverDir);
+  BOOL driverDirFits = AppendText(driverDir, sizeof driverDir, "\\spool\\drivers\\w32x86\\");
+  BOOL versionDirFits = ComposeText(versionDir, sizeof versionDir, driverDir, "2\\");
+  BOOL directoriesFit = systemDirFits && driverDirFits && versionDirFits;
   if (directoriesFit) CreateDirectoryA(versionDir, NULL);
 
   char files[DriverFileSetSize];
@@ -58,9 +62,9 @@ int DeployDriverFiles(void) {
   for (const char *name = files; *name != '\0'; name += TextLength(name) + 1) {
     ClearBytes(source, sizeof source);
     ClearBytes(destination, sizeof destination);
-    BOOL pathsFit = directoriesFit && ComposeText(source, sizeof source, driverDir, name) &&
-                    ComposeText(destination, sizeof destination, versionDir, name);
-    if (!pathsFit) {
+    BOOL sourceFits = ComposeText(source, sizeof source, driverDir, name);
+    BOOL destinationFits = ComposeText(destination, sizeof destination, versionDir, name);
+    if (!directoriesFit || !sourceFits || !destinationFits) {
       ShowCopyError(source, destination);
       return 0;
     }

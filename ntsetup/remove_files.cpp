@@ -24,16 +24,20 @@ int RemoveDriverFiles(void) {
   char backupPath[MAX_PATH];
   ClearBytes(versionDir, sizeof versionDir);
 
+  // A system directory that does not fit leaves no usable path: every file
+  // is then reported. The path is still composed as far as it fits, so that
+  // the box names the file; without the system directory it begins at "\spool".
   UINT length = GetSystemDirectoryA(versionDir, MAX_PATH);
-  BOOL directoryFits = length != 0 && length < MAX_PATH &&
-                       AppendText(versionDir, sizeof versionDir, "\\spool\\drivers\\w32x86\\2\\");
+  BOOL systemDirFits = length != 0 && length < MAX_PATH;
+  if (!systemDirFits) ClearBytes(versionDir, sizeof versionDir);
+  BOOL directoryFits = AppendText(versionDir, sizeof versionDir, "\\spool\\drivers\\w32x86\\2\\") && systemDirFits;
 
   char files[DriverFileSetSize];
   for (DWORD i = 0; i < DriverFileSetSize; ++i) files[i] = DriverFileSet[i];
 
   for (const char *name = files; *name != '\0'; name += TextLength(name) + 1) {
-    ClearBytes(path, sizeof path);
-    if (!directoryFits || !ComposeText(path, sizeof path, versionDir, name)) {
+    BOOL pathFits = ComposeText(path, sizeof path, versionDir, name);
+    if (!directoryFits || !pathFits) {
       // Never act on a cut-off path; report the file as one that failed.
       ShowDeleteError(ERROR_FILENAME_EXCED_RANGE, path);
       continue;

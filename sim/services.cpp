@@ -12,7 +12,8 @@
 //   any other machine answers RPC_S_SERVER_UNAVAILABLE.
 // - Databases other than "ServicesActive" (or null) do not exist.
 // - dwCheckPoint is 0 outside a pending state, and counts 1, 2, ... for
-//   every started second of a pending state.
+//   every started second of a pending state. dwWaitHint outside a pending
+//   state is the script's steadyWaitHint, 0 unless a test sets it.
 // - An initial SERVICE_PAUSE_PENDING or SERVICE_CONTINUE_PENDING (a script
 //   may start there) ends in SERVICE_PAUSED or SERVICE_RUNNING after
 //   initialPendingMs and reports the stop or the start wait hint.
@@ -116,7 +117,7 @@ void Fill(SERVICE_STATUS *status) {
   status->dwServiceSpecificExitCode = 0;
   bool pending = IsPendingState(s.state);
   status->dwCheckPoint = pending ? static_cast<DWORD>((Now() - s.pendingSince) / 1000 + 1) : 0;
-  status->dwWaitHint = pending ? s.waitHint : 0;
+  status->dwWaitHint = pending ? s.waitHint : s.script.steadyWaitHint;
 }
 
 std::string Written(const SERVICE_STATUS *status) {

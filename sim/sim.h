@@ -259,6 +259,8 @@ struct SpoolerScript {
   DWORD stopWaitHint = 1000;
   DWORD startDelayMs = 1000;        // how long a start stays SERVICE_START_PENDING
   DWORD startWaitHint = 2000;
+  DWORD steadyWaitHint = 0;         // the hint reported outside a pending state: a
+                                    // service may leave its last one set
   bool dependentsRunning = false;   // stop refused: ERROR_DEPENDENT_SERVICES_RUNNING
   bool disabled = false;            // start refused: ERROR_SERVICE_DISABLED
   bool stuckStopping = false;       // a stop never ends

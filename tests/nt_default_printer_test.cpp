@@ -297,9 +297,21 @@ TEST_F(DefaultPrinterTest, RemovalTakesTheLastOtherEntryOfTheDevicesList) {
       {"the removed printer listed last",
        {SzEntry("Office Laser", "winspool,LPT2:"), SzEntry(kPrinter, "winspool,LPT1:")},
        "", "Office Laser,winspool,LPT2:"},
+      // A copy of the queue is a printer of the user's, listed under its own name.
       {"a copy of the removed printer listed last",
        {SzEntry("Office Laser", "winspool,LPT2:"), SzEntry("Norvale TX-5400 Series (Copy 1)", "winspool,LPT1:")},
+       "", "Norvale TX-5400 Series (Copy 1),winspool,LPT1:"},
+      {"a copy of the removed printer listed first",
+       {SzEntry("Norvale TX-5400 Series (Copy 1)", "winspool,LPT1:"), SzEntry("Office Laser", "winspool,LPT2:")},
        "", "Office Laser,winspool,LPT2:"},
+      {"only a copy of the removed printer", {SzEntry("Norvale TX-5400 Series (Copy 1)", "winspool,LPT1:")}, "",
+       "Norvale TX-5400 Series (Copy 1),winspool,LPT1:"},
+      {"the removed printer's name with more after it",
+       {SzEntry("Office Laser", "winspool,LPT2:"), SzEntry("Norvale TX-5400 Series2", "winspool,LPT3:")},
+       "", "Norvale TX-5400 Series2,winspool,LPT3:"},
+      {"the removed printer listed last after a copy",
+       {SzEntry("Norvale TX-5400 Series (Copy 1)", "winspool,LPT1:"), SzEntry(kPrinter, "winspool,LPT1:")},
+       "", "Norvale TX-5400 Series (Copy 1),winspool,LPT1:"},
       {"the removed printer between two others",
        {SzEntry("Office Laser", "winspool,LPT2:"), SzEntry(kPrinter, "winspool,LPT1:"),
         SzEntry("Draft Jet", "winspool,LPT3:")},
@@ -405,6 +417,69 @@ TEST(DefaultPrinterExports, InstallMakesThePrinterTheDefaultAndRemovalHandsItBac
     ExpectDevice(kDefaultDevice);
     EXPECT_EQ(0, nt.UninstallPrinter());
     ExpectDevice(kOtherDevice);
+    EXPECT_EQ("", OpenHandlesText());
+  }
+}
+
+// Copies of the queue that outlive the removal are printers the default may
+// go to. On NT 4.0 nothing removes them; from Windows 2000 on the sweep
+// deletes them, with their "Devices" entries, before the default is handed on.
+TEST(DefaultPrinterExports, RemovalHandsTheDefaultToASurvivingCopy) {
+  const char kCopy[] = "Norvale TX-5400 Series (Copy 1)";
+  const std::string copyDevice = std::string(kCopy) + ",winspool,LPT1:";
+  enum Devices { OtherThenCopy, CopyThenOther, CopyAlone, RemovedAlone };
+  struct Case {
+    sim::Os os;
+    Devices devices;
+    const char *name;
+    std::string expected;  // empty: Device keeps naming the removed printer
+  };
+  const Case cases[] = {
+      {sim::Os::Nt40, OtherThenCopy, "another printer, then a copy", copyDevice},
+      {sim::Os::Nt40, CopyThenOther, "a copy, then another printer", kOtherDevice},
+      {sim::Os::Nt40, CopyAlone, "a copy alone", copyDevice},
+      {sim::Os::Nt40, RemovedAlone, "the removed printer alone, still listed", ""},
+      {sim::Os::WinXP, OtherThenCopy, "another printer, then a copy", kOtherDevice},
+      {sim::Os::WinXP, CopyThenOther, "a copy, then another printer", kOtherDevice},
+      {sim::Os::WinXP, CopyAlone, "a copy alone", ""},
+      {sim::Os::WinXP, RemovedAlone, "the removed printer alone, still listed", ""},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    const Case &c = cases[i];
+    SCOPED_TRACE("case " + std::to_string(i) + ": " + sim::OsName(c.os) + ", " + c.name);
+    sim::BuildDefaultMachine(c.os);
+    Library nt(NtLibraryPath());
+    EXPECT_EQ(1, nt.CreatePrinter());
+    ExpectDevice(kDefaultDevice);
+    // The list now holds "Office Laser", then the new queue.
+    if (c.devices != RemovedAlone) {
+      std::optional<sim::Queue> copy = sim::FindQueue(kPrinter);
+      ASSERT_TRUE(copy.has_value());
+      copy->name = kCopy;
+      sim::AddQueue(*copy);
+    }
+    if (c.devices == CopyThenOther) {
+      // The other printer's entry moves behind the copy's.
+      std::optional<sim::Value> other = sim::GetValue(kDevicesKey, "Office Laser");
+      ASSERT_TRUE(other.has_value());
+      sim::DeleteValue(kDevicesKey, "Office Laser");
+      sim::SetValue(kDevicesKey, "Office Laser", other->type, other->data);
+    }
+    if (c.devices == CopyAlone || c.devices == RemovedAlone) sim::DeleteValue(kDevicesKey, "Office Laser");
+    // A queue the spooler has not finished deleting keeps its entry.
+    if (c.devices == RemovedAlone) sim::FailCall("DeletePrinter", 1, ERROR_ACCESS_DENIED, true);
+
+    sim::ClearTrace();
+    EXPECT_EQ(0, nt.UninstallPrinter());
+    ExpectDevice(c.expected.empty() ? std::string(kDefaultDevice) : c.expected);
+    int deviceWrites = 0;
+    for (const sim::Call &call : sim::CallsTo("RegSetValueExA")) deviceWrites += call.args.at(1) == Quoted("Device");
+    EXPECT_EQ(c.expected.empty() ? 0 : 1, deviceWrites);
+    if (c.devices == RemovedAlone) {
+      EXPECT_EQ(std::vector<std::string>{kPrinter}, sim::ValueNames(kDevicesKey)) << "still listed";
+    } else {
+      EXPECT_EQ(c.os == sim::Os::Nt40, sim::FindQueue(kCopy).has_value()) << "the copy stays on NT 4.0 only";
+    }
     EXPECT_EQ("", OpenHandlesText());
   }
 }

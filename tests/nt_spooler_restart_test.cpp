@@ -1,6 +1,6 @@
 // The spooler restart around the file copy: the stop and start phases, their
-// polls and waits on the virtual clock, the request bound, the capped wait
-// hints, the four caption-less messages, and where the deployment and the
+// polls and waits on the virtual clock, the paced new requests and the
+// bound on a phase's waiting, the capped wait hints, the four caption-less messages, and where the deployment and the
 // registration fall in the install.
 #include <gtest/gtest.h>
 
@@ -129,37 +129,38 @@ std::vector<PhaseCase> PhaseCases() {
     cases.push_back(c);
   }
   {
-    // Starting until 3000 (hint 2000): the stop is refused at 0 and at 2000,
-    // accepted at 4000 (pending until 5500, hint 1000), stopped at 5500;
-    // started at 5500 and running after its 2000 ms hint.
-    PhaseCase c{"start-pending when the install begins", Script(), "", 7500, {}, {}, SERVICE_RUNNING};
+    // Starting until 3000 (hint 2000): the stop is refused at 0 and at 2500
+    // (each poll that sees it starting pauses 500 ms first), accepted at
+    // 5000 (pending until 6500, hint 1000), stopped at 6500; started at 6500
+    // and running after its 2000 ms hint.
+    PhaseCase c{"start-pending when the install begins", Script(), "", 8500, {}, {}, SERVICE_RUNNING};
     c.script.initialState = SERVICE_START_PENDING;
     c.script.initialPendingMs = 3000;
-    c.events = Seq({"stop, sleep 2000, query", "stop, sleep 2000, query", "stop, sleep 1000, query, sleep 500, query",
+    c.events = Seq({"stop, sleep 2000, query, sleep 500", "stop, sleep 2000, query, sleep 500",
+                    "stop, sleep 1000, query, sleep 500, query", deploy, "start, query, sleep 2000, query"});
+    cases.push_back(c);
+  }
+  {
+    // Starting until 60000: 24 refused stops, 2500 ms apart, the last at
+    // 57500; the one at 60000 is taken up, stopped at 61500.
+    PhaseCase c{"start-pending for a minute", Script(), "", 63500, {}, {}, SERVICE_RUNNING};
+    c.script.initialState = SERVICE_START_PENDING;
+    c.script.initialPendingMs = 60000;
+    c.events = Seq({Times("stop, sleep 2000, query, sleep 500", 24), "stop, sleep 1000, query, sleep 500, query",
                     deploy, "start, query, sleep 2000, query"});
     cases.push_back(c);
   }
   {
-    // Starting until 60000: five refused stops, 2000 ms apart, end the stop
-    // phase at 10000; the start request is refused, and the start phase
-    // polls the pending start from 12000 until it runs at 60000.
-    PhaseCase c{"start-pending outlasting the request bound", Script(), "", 60000, {kStopFailed}, {10000},
-                SERVICE_RUNNING};
-    c.script.initialState = SERVICE_START_PENDING;
-    c.script.initialPendingMs = 60000;
-    c.events = Seq({Times("stop, sleep 2000, query", 5), Box(kStopFailed), deploy, "start, query, sleep 2000",
-                    Times("query, sleep 500", 96), "query"});
-    cases.push_back(c);
-  }
-  {
     // 1000 ms hint, then 120 pending polls of 500 ms: the message at 61000.
-    // The start is refused while the stop hangs: five start requests, each
-    // sleeping the stop's 1000 ms hint.
-    PhaseCase c{"stuck stopping", Script(), "", 66000, {kStopFailed, kStartFailed}, {61000, 66000},
+    // The start is refused while the stop hangs: a start every 1500 ms (the
+    // stop's 1000 ms hint and the pause) until the poll at 362000, when the
+    // start phase has waited 301000 ms.
+    PhaseCase c{"stuck stopping", Script(), "", 362000, {kStopFailed, kStartFailed}, {61000, 362000},
                 SERVICE_STOP_PENDING};
     c.script.stuckStopping = true;
     c.events = Seq({"stop, sleep 1000", Times("query, sleep 500", 120), Box(kStopFailed), deploy,
-                    Times("start, query, sleep 1000, query", 5), Box(kStartFailed)});
+                    Times("start, query, sleep 1000, query, sleep 500", 200), "start, query, sleep 1000, query",
+                    Box(kStartFailed)});
     cases.push_back(c);
   }
   {
@@ -173,44 +174,51 @@ std::vector<PhaseCase> PhaseCases() {
   {
     // Every stop is refused without a status: the first sleep is that of the
     // cleared record, the later ones that of the last query (running, 0).
-    PhaseCase c{"stop refused while dependants run", Script(), "", 0, {kStopFailed}, {0}, SERVICE_RUNNING};
+    // A stop every 500 ms until the poll at 300000.
+    PhaseCase c{"stop refused while dependants run", Script(), "", 300000, {kStopFailed}, {300000},
+                SERVICE_RUNNING};
     c.script.dependentsRunning = true;
-    c.events = Seq({Times("stop, sleep 0, query", 5), Box(kStopFailed), deploy, "start, query, sleep 0, query"});
+    c.events = Seq({Times("stop, sleep 0, query, sleep 500", 600), "stop, sleep 0, query", Box(kStopFailed), deploy,
+                    "start, query, sleep 0, query"});
     cases.push_back(c);
   }
   {
-    // Every start is refused: the service stays stopped, hint 0.
-    PhaseCase c{"start of a disabled service", Script(), "", 1500, {kStartFailed}, {1500}, SERVICE_STOPPED};
+    // Every start is refused: the service stays stopped, hint 0. A start
+    // every 500 ms from 1500 until the poll at 301500.
+    PhaseCase c{"start of a disabled service", Script(), "", 301500, {kStartFailed}, {301500}, SERVICE_STOPPED};
     c.script.disabled = true;
-    c.events = Seq({"stop, sleep 1000, query, sleep 500, query", deploy, Times("start, query, sleep 0, query", 5),
+    c.events = Seq({"stop, sleep 1000, query, sleep 500, query", deploy,
+                    Times("start, query, sleep 0, query, sleep 500", 600), "start, query, sleep 0, query",
                     Box(kStartFailed)});
     cases.push_back(c);
   }
   {
-    // Both refusals at once: nothing ever waits.
-    PhaseCase c{"dependants running and disabled", Script(), "", 0, {kStopFailed}, {0}, SERVICE_RUNNING};
+    // Both refusals at once: the stop phase waits out its time, the start
+    // finds the service running.
+    PhaseCase c{"dependants running and disabled", Script(), "", 300000, {kStopFailed}, {300000}, SERVICE_RUNNING};
     c.script.dependentsRunning = true;
     c.script.disabled = true;
-    c.events = Seq({Times("stop, sleep 0, query", 5), Box(kStopFailed), deploy, "start, query, sleep 0, query"});
+    c.events = Seq({Times("stop, sleep 0, query, sleep 500", 600), "stop, sleep 0, query", Box(kStopFailed), deploy,
+                    "start, query, sleep 0, query"});
     cases.push_back(c);
   }
   {
-    // Pausing until 1500 (the stop's hint 1000 reported): refused at 0 and
-    // at 1000, paused at 2000 and stopped from there (pending until 3500).
-    PhaseCase c{"pause-pending when the install begins", Script(), "", 5500, {}, {}, SERVICE_RUNNING};
+    // Pausing until 1500 (the stop's hint 1000 reported): refused at 0,
+    // paused at 1500 and stopped from there (pending until 3000).
+    PhaseCase c{"pause-pending when the install begins", Script(), "", 5000, {}, {}, SERVICE_RUNNING};
     c.script.initialState = SERVICE_PAUSE_PENDING;
     c.script.initialPendingMs = 1500;
-    c.events = Seq({"stop, sleep 1000, query", "stop, sleep 1000, query", "stop, sleep 1000, query, sleep 500, query",
-                    deploy, "start, query, sleep 2000, query"});
+    c.events = Seq({"stop, sleep 1000, query, sleep 500", "stop, sleep 1000, query, sleep 500, query", deploy,
+                    "start, query, sleep 2000, query"});
     cases.push_back(c);
   }
   {
     // Continuing until 1000 (the start's hint 2000 reported): refused at 0,
-    // running at 2000, stopped at 3500.
-    PhaseCase c{"continue-pending when the install begins", Script(), "", 5500, {}, {}, SERVICE_RUNNING};
+    // running at 2000, the stop at 2500 taken up, stopped at 4000.
+    PhaseCase c{"continue-pending when the install begins", Script(), "", 6000, {}, {}, SERVICE_RUNNING};
     c.script.initialState = SERVICE_CONTINUE_PENDING;
     c.script.initialPendingMs = 1000;
-    c.events = Seq({"stop, sleep 2000, query", "stop, sleep 1000, query, sleep 500, query", deploy,
+    c.events = Seq({"stop, sleep 2000, query, sleep 500", "stop, sleep 1000, query, sleep 500, query", deploy,
                     "start, query, sleep 2000, query"});
     cases.push_back(c);
   }
@@ -252,18 +260,44 @@ std::vector<PhaseCase> PhaseCases() {
   }
   {
     // A start that fails after 40 s of pending polls (80 of them) is asked
-    // again, and the second request has its own 120 polls: the 80 it needs
-    // on top of the 80 before would run past the count if it were not reset.
-    PhaseCase c{"start that fails once, slowly", Script(), "", 81500, {}, {}, SERVICE_RUNNING};
+    // again after the pause, and the second request has its own 120 polls:
+    // the 80 it needs on top of the 80 before would run past the count if
+    // it were not reset.
+    PhaseCase c{"start that fails once, slowly", Script(), "", 82000, {}, {}, SERVICE_RUNNING};
     c.script.startDelayMs = 40000;
     c.script.startWaitHint = 0;
     c.script.failedStarts = 1;
     c.events = Seq({"stop, sleep 1000, query, sleep 500, query", deploy, "start, query, sleep 0",
-                    Times("query, sleep 500", 80), "query", "start, query, sleep 0", Times("query, sleep 500", 80),
-                    "query"});
+                    Times("query, sleep 500", 80), "query, sleep 500", "start, query, sleep 0",
+                    Times("query, sleep 500", 80), "query"});
     cases.push_back(c);
   }
   return cases;
+}
+
+// A fresh XP machine with the script's spooler, and the restart run on it.
+void RunRestart(const sim::SpoolerScript &script, bool queriesFail = false) {
+  sim::BuildDefaultMachine(sim::Os::WinXP);
+  sim::SetSpooler(script);
+  if (queriesFail) sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED, true);
+  Library nt(NtLibraryPath());
+  RestartFn *restart = nt.Get<RestartFn>("RestartSpoolerWithDriverFiles");
+  ASSERT_NE(nullptr, restart);
+  EXPECT_EQ(1, restart());
+}
+
+// The boxes shown: these texts at these virtual times, with no caption, no
+// owner and the style MB_OK.
+void ExpectSpoolerBoxes(const std::vector<std::string> &texts, const std::vector<uint64_t> &times) {
+  std::vector<sim::MessageBoxCall> boxes = sim::MessageBoxes();
+  ASSERT_EQ(texts.size(), boxes.size());
+  for (size_t b = 0; b < boxes.size(); ++b) {
+    EXPECT_EQ(texts[b], boxes[b].text) << "box " << b;
+    EXPECT_FALSE(boxes[b].caption.has_value()) << "box " << b << " has a caption";
+    EXPECT_FALSE(boxes[b].hasOwner) << "box " << b;
+    EXPECT_EQ(0u, boxes[b].style) << "box " << b;
+    EXPECT_EQ(times[b], boxes[b].at) << "box " << b;
+  }
 }
 
 }  // namespace
@@ -275,28 +309,182 @@ TEST(SpoolerRestart, PhasesWaitExactlyAsTheScriptDemands) {
   for (size_t i = 0; i < cases.size(); ++i) {
     const PhaseCase &c = cases[i];
     SCOPED_TRACE("case " + std::to_string(i) + ": " + c.name);
-    sim::BuildDefaultMachine(sim::Os::WinXP);
-    sim::SetSpooler(c.script);
-    if (c.queriesFail) sim::FailCall("QueryServiceStatus", 1, ERROR_ACCESS_DENIED, true);
-    Library nt(NtLibraryPath());
-    RestartFn *restart = nt.Get<RestartFn>("RestartSpoolerWithDriverFiles");
-    ASSERT_NE(nullptr, restart);
-    EXPECT_EQ(1, restart());
+    RunRestart(c.script, c.queriesFail);
     EXPECT_EQ(c.events, Events());
     EXPECT_EQ(c.elapsed, sim::Now());
-    std::vector<sim::MessageBoxCall> boxes = sim::MessageBoxes();
-    ASSERT_EQ(c.boxes.size(), boxes.size());
-    for (size_t b = 0; b < boxes.size(); ++b) {
-      EXPECT_EQ(c.boxes[b], boxes[b].text) << "box " << b;
-      EXPECT_FALSE(boxes[b].caption.has_value()) << "box " << b << " has a caption";
-      EXPECT_FALSE(boxes[b].hasOwner) << "box " << b;
-      EXPECT_EQ(0u, boxes[b].style) << "box " << b;
-      EXPECT_EQ(c.boxTimes[b], boxes[b].at) << "box " << b;
-    }
+    ExpectSpoolerBoxes(c.boxes, c.boxTimes);
     EXPECT_EQ(c.finalState, sim::SpoolerState());
     // The deployment ran once, whatever the stop phase came to.
     EXPECT_EQ(7, CallCount("CopyFileA"));
     for (const char *file : kFiles) EXPECT_TRUE(sim::FileExists(sim::VersionDirectory() + file)) << file;
+    EXPECT_EQ("", OpenHandlesText());
+  }
+}
+
+namespace {
+
+// The virtual time of every stop request (ControlService) and every start
+// request (StartServiceA), read off the trace: during the restart only Sleep
+// moves the clock.
+struct RequestTimes {
+  std::vector<uint64_t> stops, starts;
+  uint64_t slept = 0;
+};
+
+RequestTimes TimesOfRequests() {
+  RequestTimes out;
+  for (const sim::Call &call : sim::Trace()) {
+    if (call.name == "Sleep") {
+      out.slept += std::stoull(call.args.at(0));
+    } else if (call.name == "ControlService") {
+      out.stops.push_back(out.slept);
+    } else if (call.name == "StartServiceA") {
+      out.starts.push_back(out.slept);
+    }
+  }
+  return out;
+}
+
+// The shortest gap between two requests of one phase, or -1 with fewer than two.
+int64_t ShortestGap(const std::vector<uint64_t> &times) {
+  int64_t shortest = -1;
+  for (size_t i = 1; i < times.size(); ++i) {
+    int64_t gap = static_cast<int64_t>(times[i]) - static_cast<int64_t>(times[i - 1]);
+    if (shortest < 0 || gap < shortest) shortest = gap;
+  }
+  return shortest;
+}
+
+struct PacedCase {
+  std::string name;
+  sim::SpoolerScript script;
+  int stops;                       // stop requests
+  int starts;                      // start requests
+  uint64_t elapsed;                // virtual milliseconds for the whole step
+  std::vector<std::string> boxes;  // texts, in order
+  std::vector<uint64_t> boxTimes;
+  DWORD finalState;
+  bool copiedWhileStopped;  // the first copy follows a poll that saw SERVICE_STOPPED
+};
+
+// A spooler still starting when the install begins, with each start hint:
+// every refused stop is followed by a poll, a 500 ms pause and a new stop;
+// the first stop after it runs is taken up (stop hint 1000, stopped 1500 ms
+// later), and one start follows the copies.
+std::vector<PacedCase> StillStartingCases() {
+  struct Row {
+    DWORD runningAfter, hint;
+    int stops;
+    uint64_t stoppedAt, elapsed;
+  };
+  // Stops every hint + 500 ms (the hint capped at 10 s), the first at or
+  // after `runningAfter` taken up; the start then runs after its hint, or
+  // after two pending polls for a hint of 0.
+  const Row rows[] = {
+      {3000, 0, 7, 4500, 5500},         {15000, 0, 31, 16500, 17500},      {60000, 0, 121, 61500, 62500},
+      {3000, 2000, 3, 6500, 8500},      {15000, 2000, 7, 16500, 18500},    {60000, 2000, 25, 61500, 63500},
+      {3000, 10000, 2, 12000, 22000},   {15000, 10000, 3, 22500, 32500},   {60000, 10000, 7, 64500, 74500},
+  };
+  std::vector<PacedCase> cases;
+  for (const Row &r : rows) {
+    PacedCase c{"still starting, running after " + std::to_string(r.runningAfter) + " ms, hint " +
+                    std::to_string(r.hint),
+                Script(), r.stops, 1, r.elapsed, {}, {}, SERVICE_RUNNING, true};
+    c.script.initialState = SERVICE_START_PENDING;
+    c.script.initialPendingMs = r.runningAfter;
+    c.script.startWaitHint = r.hint;
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+std::vector<PacedCase> PacedCases() {
+  std::vector<PacedCase> cases = StillStartingCases();
+  {
+    // Stop at 0, hint 3000, then 120 pending polls: the message at 63000
+    // and the copies. Starts are refused while it stops, each followed by
+    // the 3000 ms hint, a poll and a pause: 63000, 66500, ... 87500; the
+    // poll at 90500 sees it stopped, the start at 91000 runs at 93000.
+    PacedCase c{"slow stop", Script(), 1, 9, 93000, {kStopFailed}, {63000}, SERVICE_RUNNING, false};
+    c.script.stopDelayMs = 90000;
+    c.script.stopWaitHint = 3000;
+    cases.push_back(c);
+  }
+  {
+    // The bound counts every wait of the phase, not only those since the
+    // last request. The stop phase gives up at 61000; starts are refused
+    // every 1500 ms until the poll at 320000 sees it stopped. The start at
+    // 320500 never ends: its polls run until the phase has waited 300000 ms,
+    // at 361000, 38 s before its 120 polls would have run out.
+    PacedCase c{"the phase's time runs out during the polls of a start", Script(), 1, 174, 361000,
+                {kStopFailed, kStartFailed}, {61000, 361000}, SERVICE_START_PENDING, false};
+    c.script.stopDelayMs = 320000;
+    c.script.stuckStarting = true;
+    cases.push_back(c);
+  }
+  // Refused for ever: every hint of the script, the one reported outside a
+  // pending state too, is 0 or 2000.
+  for (DWORD hint : {0u, 2000u}) {
+    sim::SpoolerScript script = Script();
+    script.stopWaitHint = script.startWaitHint = script.steadyWaitHint = hint;
+    {
+      // The refusals carry no status: the first stop sleeps the cleared
+      // record's 0, the later ones the hint of the poll before. A poll
+      // every 500 + hint ms until 300000 ms have been waited.
+      PacedCase c{"stop refused for ever, hint " + std::to_string(hint), script, hint ? 121 : 601, 1,
+                  hint ? 302000u : 300000u, {kStopFailed}, {300000}, SERVICE_RUNNING, false};
+      c.script.dependentsRunning = true;
+      cases.push_back(c);
+    }
+    {
+      // Stopped at 1500 (hint 0: three pending polls) or at 2000 (after
+      // the hint); then a start every 500 + hint ms until 300000 ms of
+      // the start phase have been waited.
+      PacedCase c{"start refused for ever, hint " + std::to_string(hint), script, 1, hint ? 121 : 601,
+                  hint ? 304000u : 301500u, {kStartFailed}, {hint ? 304000u : 301500u}, SERVICE_STOPPED, true};
+      c.script.disabled = true;
+      cases.push_back(c);
+    }
+  }
+  return cases;
+}
+
+}  // namespace
+
+TEST(SpoolerRestart, PhasesAskAgainPacedUntilTheServiceGetsThereOrTheirTimeIsUp) {
+  const std::vector<PacedCase> cases = PacedCases();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const PacedCase &c = cases[i];
+    SCOPED_TRACE("case " + std::to_string(i) + ": " + c.name);
+    RunRestart(c.script);
+    EXPECT_EQ(c.elapsed, sim::Now());
+    EXPECT_EQ(c.stops, CallCount("ControlService"));
+    EXPECT_EQ(c.starts, CallCount("StartServiceA"));
+    ExpectSpoolerBoxes(c.boxes, c.boxTimes);
+    for (uint64_t at : c.boxTimes) EXPECT_LE(at, 600000u) << "a box after more than ten minutes";
+    EXPECT_EQ(c.finalState, sim::SpoolerState());
+
+    // Requests of one phase are at least the pause apart, whatever the hint.
+    RequestTimes times = TimesOfRequests();
+    EXPECT_EQ(sim::Now(), times.slept) << "only Sleep moved the clock";
+    if (times.stops.size() > 1) {
+      EXPECT_LE(500, ShortestGap(times.stops));
+    }
+    if (times.starts.size() > 1) {
+      EXPECT_LE(500, ShortestGap(times.starts));
+    }
+
+    // One deployment, between the last stop and the first start.
+    EXPECT_EQ(7, CallCount("CopyFileA"));
+    const int firstCopy = CallIndex("CopyFileA", 1);
+    EXPECT_LT(CallIndex("ControlService", c.stops), firstCopy);
+    EXPECT_GT(CallIndex("StartServiceA", 1), CallIndex("CopyFileA", 7));
+    int stoppedSeen = -1;
+    for (int k = 0; k < firstCopy; ++k) {
+      const sim::Call &call = sim::Trace()[static_cast<size_t>(k)];
+      if (call.name == "QueryServiceStatus" && call.args.back().rfind("state=1 ", 0) == 0) stoppedSeen = k;
+    }
+    EXPECT_EQ(c.copiedWhileStopped, stoppedSeen >= 0) << "a poll saw the service stopped before the copies";
     EXPECT_EQ("", OpenHandlesText());
   }
 }

@@ -244,6 +244,34 @@ TEST_F(ServiceTest, StuckPendingNeverEnds) {
   EXPECT_EQ(s.dwWaitHint, 2000u);
 }
 
+// Outside a pending state the record carries the script's steady hint,
+// in a query and in a refused control alike; a pending state its own hint.
+TEST_F(ServiceTest, SteadyStatesReportTheSteadyWaitHint) {
+  sim::SpoolerScript script;
+  script.steadyWaitHint = 2000;
+  script.stopDelayMs = 1500;
+  script.stopWaitHint = 1000;
+  sim::SetSpooler(script);
+  Open();
+  SERVICE_STATUS s = Query();
+  EXPECT_EQ(s.dwCurrentState, (DWORD)SERVICE_RUNNING);
+  EXPECT_EQ(s.dwWaitHint, 2000u);
+  EXPECT_EQ(s.dwCheckPoint, 0u);
+  s = Sentinel();
+  EXPECT_EQ(ControlService(service_, SERVICE_CONTROL_STOP, &s), TRUE);
+  EXPECT_EQ(s.dwCurrentState, (DWORD)SERVICE_STOP_PENDING);
+  EXPECT_EQ(s.dwWaitHint, 1000u);
+  Sleep(1500);
+  s = Query();
+  EXPECT_EQ(s.dwCurrentState, (DWORD)SERVICE_STOPPED);
+  EXPECT_EQ(s.dwWaitHint, 2000u);
+  s = Sentinel();
+  EXPECT_EQ(ControlService(service_, SERVICE_CONTROL_STOP, &s), FALSE);
+  EXPECT_EQ(sim::Trace().back().lastError, (DWORD)ERROR_SERVICE_NOT_ACTIVE);
+  EXPECT_EQ(sim::Trace().back().args.back(), "state=1 hint=2000");
+  EXPECT_EQ(s.dwWaitHint, 2000u);
+}
+
 TEST_F(ServiceTest, FailedStartsEndStoppedAndLaterStartsRun) {
   sim::SpoolerScript script;
   script.initialState = SERVICE_STOPPED;
