@@ -157,6 +157,9 @@ else
     for ((j = m; j < ${#jobs[@]}; j += machines)); do group+=("${jobs[j]}"); done
     jobdir=$(mktemp -d "$work/vmjob.XXXXXX") || give_up "mktemp in $work failed"
     {
+      # The machine's /dev is a bare devtmpfs: the links that bash's
+      # process substitution and /dev/stdin need.
+      echo '[ -e /dev/fd ] || ln -s /proc/self/fd /dev/fd 2>/dev/null'
       printf 'export HOME=/tmp NRV_DIST_DIR=%q NRV_WINE_BIN=%q NRV_WINE_WORK=%q NRV_NRVDRY=%q NRV_BENCH_ROUNDS=%q\n' \
         "$NRV_DIST_DIR" "$NRV_WINE_BIN" "$NRV_WINE_WORK" "$NRV_NRVDRY" "${NRV_BENCH_ROUNDS:-3}"
       printf 'exec bash %q --inside %q' "$here/batch.sh" "$limit"

@@ -97,25 +97,25 @@ hive_grep() {
 # root.
 hive_values() {
   local line
-  while IFS= read -r line; do printf '%s\n' "${line#*	}"; done < <(hive_grep "$1" "$2" '	\("\|@\)')
+  hive_grep "$1" "$2" '	\("\|@\)' | while IFS= read -r line; do printf '%s\n' "${line#*	}"; done
 }
 # The data of one value of one key ("" when the key or the value is missing).
 hive_value() {
   local line name want="\"${3,,}\""
-  while IFS= read -r line; do
+  hive_values "$1" "$2" | while IFS= read -r line; do
     name=${line%%=*}
-    if [ "${name,,}" == "$want" ]; then printf '%s\n' "${line#*=}"; return 0; fi
-  done < <(hive_values "$1" "$2")
+    if [ "${name,,}" == "$want" ]; then printf '%s\n' "${line#*=}"; break; fi
+  done
 }
 hive_has_key() { hive_grep "$1" "$2" '	\[' >/dev/null; }
 # The names of the direct subkeys of a key, sorted.
 hive_subkeys() {
   local line rest
-  while IFS= read -r line; do
+  hive_grep "$1" "$2" '\\[^	]*	\[' | while IFS= read -r line; do
     rest=${line#*	[}
     rest=${rest:${#2}+1}
     printf '%s\n' "${rest%%\\*}"
-  done < <(hive_grep "$1" "$2" '\\[^	]*	\[') | sort -u
+  done | sort -u
 }
 sysreg() { echo "$WINEPREFIX/system.reg"; }
 usrreg() { echo "$WINEPREFIX/user.reg"; }
