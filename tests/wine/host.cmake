@@ -18,7 +18,7 @@ set_tests_properties(wine_setup PROPERTIES
 
 foreach(nrv_case
     fresh_winxp fresh_win2k reinstall_winxp uninstall_then_create_winxp nt40 copies_winxp
-    remove_held_winxp deploy_held_winxp win98)
+    remove_held_winxp deploy_held_winxp win98 version_info)
   add_test(NAME wine_${nrv_case} COMMAND bash "${NRV_WINE_SCRIPT}" ${nrv_case})
   set_tests_properties(wine_${nrv_case} PROPERTIES
     ENVIRONMENT "${NRV_WINE_ENV}"
