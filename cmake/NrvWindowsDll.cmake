@@ -16,9 +16,12 @@ string(REPLACE "." ";" NRV_VERSION_PARTS "${PROJECT_VERSION}.0.0.0")
 list(SUBLIST NRV_VERSION_PARTS 0 4 NRV_VERSION_PARTS)
 list(JOIN NRV_VERSION_PARTS "," NRV_VERSION_COMMAS)
 
-# nrv_windows_dll(TARGET DESCRIPTION FILEOS): FILEOS is the VERSIONINFO's
-# target system, VOS_NT_WINDOWS32 (0x40004) or VOS_DOS_WINDOWS32 (0x10004).
-function(nrv_windows_dll target description fileos)
+# nrv_windows_dll(TARGET DESCRIPTION FILEOS BASE): FILEOS is the
+# VERSIONINFO's target system, VOS_NT_WINDOWS32 (0x40004) or
+# VOS_DOS_WINDOWS32 (0x10004). BASE is the preferred load address; left to
+# ld, it would be a hash of the output path as the linker is called with
+# it, which differs between build tools.
+function(nrv_windows_dll target description fileos base)
   set(NRV_RC_NAME "${target}")
   set(NRV_RC_DESCRIPTION "${description}")
   set(NRV_RC_FILEOS "${fileos}")
@@ -50,7 +53,7 @@ function(nrv_windows_dll target description fileos)
   target_link_options(${target} PRIVATE
     -shared -nostdlib -Wl,-e,_DllMain@12 -Wl,--enable-stdcall-fixup
     -Wl,--major-os-version,4,--minor-os-version,0,--major-subsystem-version,4,--minor-subsystem-version,0
-    -Wl,--gc-sections -Wl,--no-insert-timestamp)
+    -Wl,--gc-sections -Wl,--no-insert-timestamp -Wl,--image-base,${base})
   target_link_libraries(${target} PRIVATE winspool advapi32 user32 kernel32 gcc)
 
   set_property(GLOBAL APPEND PROPERTY NRV_WINDOWS_DLLS ${target})
