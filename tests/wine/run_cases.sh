@@ -38,7 +38,7 @@ work=${NRV_WINE_WORK:-$root/build/wine-e2e}
 template=$work/template
 
 ALL_CASES=(fresh_winxp fresh_win2k reinstall_winxp uninstall_then_create_winxp nt40 copies_winxp
-  remove_held_winxp deploy_held_winxp win98)
+  remove_held_winxp deploy_held_winxp win98 version_info)
 
 passed=0
 failed=0
@@ -634,6 +634,35 @@ EOF
   same "remove: Enum\\BIOS and Enum\\ACPI untouched" \
     "$(hive_subkeys "$(sysreg)" 'Enum\BIOS\*PNP0400' | tr '\n' '|')$(hive_value "$(sysreg)" 'Enum\ACPI\PNP0401\4&1d401fb5&0' PORTNAME)" \
     '00|01|02|"LPT1"'
+}
+
+# The version resource of both DLLs as a setup program's version check
+# reads it (GetFileVersionInfoA, VerQueryValueA): the project version in the
+# fixed part and the strings, one US-English translation.
+case_version_info() {
+  new_prefix winxp
+  local version numbers
+  version=$(sed -n 's/^project(NorvaleSetup VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+  numbers=$(IFS=.; set -- $version 0 0 0; echo "$1.$2.$3.$4")
+  local entry name description os
+  for entry in "NRVPNP|Norvale TX-5400 printer setup for Windows NT|00040004" \
+    "NRVKSYS|Norvale TX-5400 printer setup for Windows 95, 98 and Me|00010004"; do
+    IFS='|' read -r name description os <<<"$entry"
+    harness "version-$name" --version-info "C:\\nrv\\$name.dll"
+    same "$name.dll: the version resource as VerQueryValueA gives it" \
+      "$(sed 's/\r$//' "$WINEPREFIX/version-$name.out")" "$(cat <<EOF
+fixed: signature feef04bd, structure 00010000, file $numbers, product $numbers, flags 0 of 3f, os $os, type 2, subtype 0
+translation: 0409 04b0
+CompanyName: Norvale
+FileDescription: $description
+FileVersion: $version
+InternalName: $name
+OriginalFilename: $name.dll
+ProductName: Norvale TX-5400 printer setup
+ProductVersion: $version
+EOF
+)"
+  done
 }
 
 # ---------------------------------------------------------------------------
