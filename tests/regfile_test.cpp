@@ -406,7 +406,7 @@ TEST(RegFileRead, MalformedFilesNameTheLineAndWhatWasExpected) {
       {"open name", k + "\"abc\n", 3, "expected '\"' to end the value name"},
       {"no equals", k + "\"v\" \"x\"\n", 3, "expected '=' after the value name"},
       {"open string", k + "\"v\"=\"abc\n", 3, "expected '\"' to end the string"},
-      {"bad escape", k + "\"v\"=\"a\\tb\"\n", 3, "expected \\\\ or \\\" in the string; found \\t"},
+      {"bad escape", k + "\"v\"=\"a\\tb\"\n", 3, "expected \\\\, \\\" or \\xHH in the string; found \\t"},
       {"text after string", k + "\"v\"=\"a\" \"b\"\n", 3,
        "expected the line to end after the string's closing '\"'"},
       {"unknown data", k + "\"v\"=qword:1\n", 3, "expected \"text\", dword:, hex:, hex(N): or - after '='"},

@@ -311,14 +311,22 @@ bool ParseOptions(const std::vector<std::string> &args, Options *o, std::string 
   return true;
 }
 
+// The whole file, read in blocks into a string made its size at once (a
+// pipe's grows as it comes).
 bool ReadHostFile(const std::string &path, std::string *content) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  if (in.bad()) return false;
-  *content = s.str();
-  return true;
+  content->clear();
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(path, ec)) {
+    std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec) content->reserve(static_cast<size_t>(size));
+  }
+  std::vector<char> block(1 << 16);
+  while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
+    content->append(block.data(), static_cast<size_t>(in.gcount()));
+  }
+  return !in.bad();
 }
 
 // A library module loaded afresh for the run and unloaded after it.
@@ -400,20 +408,29 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   }
 
   // All input is read and checked before the machine is touched.
-  std::vector<std::pair<std::string, regfile::File>> machines;
+  // A machine's export is checked whole here and read again as it is
+  // carried out, so that only its text is held, never a list of entries.
+  std::vector<std::pair<std::string, std::string>> machines;  // path, text
   for (const std::string &path : o.machines) {
-    std::string bytes;
-    if (!ReadHostFile(path, &bytes)) {
-      err << "nrvdry: " << path << ": cannot read the file: " << std::strerror(errno) << "\n";
-      return 2;
-    }
-    regfile::File file;
+    std::string text;
     regfile::Error error;
-    if (!regfile::Parse(bytes, &file, &error)) {
+    {
+      std::string bytes;
+      if (!ReadHostFile(path, &bytes)) {
+        err << "nrvdry: " << path << ": cannot read the file: " << std::strerror(errno) << "\n";
+        return 2;
+      }
+      if (!regfile::Decode(bytes, &text, &error)) {
+        err << "nrvdry: " << path << ":" << error.line << ": " << error.message << "\n";
+        return 2;
+      }
+    }
+    regfile::Format format;
+    if (!regfile::ReadText(text, [](regfile::Op &, regfile::Error *) { return true; }, &format, &error)) {
       err << "nrvdry: " << path << ":" << error.line << ": " << error.message << "\n";
       return 2;
     }
-    machines.push_back({path, file});
+    machines.push_back({path, std::move(text)});
   }
   std::vector<std::pair<std::string, std::string>> seedFiles;
   if (!o.filesDir.empty()) {
@@ -443,12 +460,13 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
     } else {
       sim::BuildDefaultMachine(o.os);
     }
-    for (const auto &m : machines) {
+    for (auto &m : machines) {
       regfile::Error error;
-      if (!regfile::Apply(m.second, &error)) {
+      if (!regfile::ApplyText(m.second, &error)) {
         err << "nrvdry: " << m.first << ":" << error.line << ": " << error.message << "\n";
         return 2;
       }
+      std::string().swap(m.second);
     }
     for (const auto &f : seedFiles) sim::WriteFile(sim::DriverDirectory() + f.first, f.second);
     for (const std::string &lock : o.locks) {
@@ -558,7 +576,7 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
     full += text;
     Written w{std::to_string(i + 1) + "-" + step.word,
               {
-                  {"registry.reg", regfile::ForRegistryEditor(parts.registry)},
+                  {"registry.reg", regfile::ForRegistryEditor(parts.registryForEditor)},
                   {"spooler.txt", parts.spooler},
                   {"files.txt", parts.files},
                   {"messages.txt", parts.messages},
@@ -577,7 +595,7 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   // The run's own files first: a folder that cannot be made is named as given.
   Written whole{"",
                 {
-                    {"registry.reg", regfile::ForRegistryEditor(net.registry)},
+                    {"registry.reg", regfile::ForRegistryEditor(net.registryForEditor)},
                     {"spooler.txt", net.spooler},
                     {"files.txt", net.files},
                     {"report.txt", full},

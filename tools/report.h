@@ -20,7 +20,7 @@ struct FileState {
 struct Snapshot {
   // Keys below the control set that "HKLM\\SYSTEM\\CurrentControlSet" links
   // to are named through the link (see Take).
-  std::vector<sim::RegKeyDump> registry;
+  sim::KeyPicturePtr registry;
   std::vector<sim::Driver> drivers;
   std::vector<sim::Queue> queues;
   std::vector<FileState> files;      // of the folders read, by path
@@ -56,7 +56,8 @@ FileChanges CompareFiles(const Snapshot &before, const Snapshot &after);
 // The parts of the report of one step (or of a whole run), each a block of
 // text ending in a line end.
 struct Parts {
-  std::string registry;    // a .reg file
+  std::string registry;    // a .reg file, plain ASCII
+  std::string registryForEditor;  // the same for the registry editor (regfile::Style::kEditor)
   std::string spooler;
   std::string files;
   std::string messages;    // message boxes and broadcasts
@@ -72,7 +73,8 @@ Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, si
 // The net change of a whole run, told briefly: the .reg file, and only what
 // the spooler and the files came to hold differently ("no change" else).
 struct Net {
-  std::string registry;  // a .reg file
+  std::string registry;  // a .reg file, plain ASCII
+  std::string registryForEditor;
   std::string spooler;
   std::string files;
   std::string time;
