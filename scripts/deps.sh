@@ -5,7 +5,7 @@ set -euo pipefail
 
 want=(cmake make g++ libgtest-dev googletest g++-mingw-w64-i686)
 if [ "${1:-build}" = test ]; then
-  want+=(wine wine32:i386 clang libclang-rt-14-dev)
+  want+=(wine wine32:i386 clang libclang-rt-14-dev time)
 fi
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -145,7 +146,9 @@ TEST_F(DryRunTest, InstallStepOnXpAddsTheQueueAndTheDeviceNode) {
   regfile::File file;
   regfile::Error error;
   ASSERT_TRUE(regfile::Parse(reg, &file, &error)) << error.line << ": " << error.message << "\n" << reg;
-  EXPECT_NE(string::npos, reg.find("[" + kXpModel + "]\n\n" + kXpNode + "\n\"Capabilities\"=dword:00000040\n")) << reg;
+  // The new model key holds no values: the node's line makes it.
+  EXPECT_NE(string::npos, reg.find("\n\n" + kXpNode + "\n\"Capabilities\"=dword:00000040\n")) << reg;
+  EXPECT_EQ(string::npos, reg.find("[" + kXpModel + "]\n")) << reg;
   EXPECT_NE(string::npos, reg.find(kXpNode.substr(0, kXpNode.size() - 1) + "\\Device Parameters]\n"
                                    "\"PortName\"=\"LPT1:\"\n"))
       << reg;
@@ -627,6 +630,137 @@ TEST_F(DryRunTest, BadInputExitsWithTwoAndRunsNothing) {
   // Options are listed for the user after a usage error.
   Result r = Dry({"--bogus"});
   EXPECT_NE(string::npos, r.err.find("usage: nrvdry [options] [install|uninstall|clean-pnp ...]\n")) << r.err;
+}
+
+// A crafted export names a port device with escape sequences; the 9x
+// install writes a device node named after it. Nothing nrvdry prints or
+// writes for a person holds a byte outside printable ASCII, and both the
+// plain report and the registry editor's file read back to the node's true
+// name.
+TEST_F(DryRunTest, HostileNamesAreEscapedAndReadBack) {
+  const string device = "*PNP\x1b]0;owned\x07\x1b[2J\x9b" "0400";
+  WriteHost(dir_ / "hostile.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\BIOS\\" + device +
+                                      "\\00]\r\n\"PORTNAME\"=\"LPT1\"\r\n");
+  fs::path out = dir_ / "out";
+  Result r = Dry({"--os", "win98", "--machine", (dir_ / "hostile.reg").string(), "--out", out.string(), "install"});
+  ASSERT_EQ(0, r.rc) << r.err;
+  const string node = "HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\NorvaleTX-5400C83B\\BIOS&" + device + "&00";
+  struct Written {
+    const char *what;
+    string text;
+  };
+  const Written shown[] = {{"standard output", r.out}, {"report.txt", ReadHost(out / "report.txt")},
+                           {"step report.txt", ReadHost(out / "1-install" / "report.txt")}};
+  for (size_t i = 0; i < sizeof shown / sizeof shown[0]; ++i) {
+    for (char c : shown[i].text) {
+      unsigned char u = static_cast<unsigned char>(c);
+      ASSERT_TRUE(u == '\n' || (u >= 0x20 && u < 0x7F)) << shown[i].what << ": byte " << static_cast<int>(u);
+    }
+  }
+  // The plain report's registry part, and each registry.reg, read back.
+  string plain = Section(Step(r.out, 1, "install"), "Registry changes");
+  regfile::File file;
+  regfile::Error error;
+  ASSERT_TRUE(regfile::Parse(plain, &file, &error)) << error.line << ": " << error.message << "\n" << plain;
+  EXPECT_TRUE(HasOp(file, regfile::Op::kCreateKey, node)) << plain;
+  for (const fs::path &reg : {out / "registry.reg", out / "1-install" / "registry.reg"}) {
+    regfile::File written = ParseWritten(reg);
+    EXPECT_TRUE(HasOp(written, regfile::Op::kCreateKey, node)) << reg;
+  }
+  // The editor's file keeps the name's bytes, one character each.
+  string wide = ReadHost(out / "registry.reg");
+  string narrow;
+  for (size_t i = 2; i + 1 < wide.size(); i += 2) narrow += wide[i];
+  EXPECT_NE(string::npos, narrow.find("[" + node + "]")) << "registry.reg";
+}
+
+// Exports shaped to make a reader or the machine do work out of proportion:
+// a key path deeper than a stack could recurse, siblings and values by the
+// ten thousand in reverse order, values deleted again, a file of empty
+// lines. Each runs, seeds the machine and reports.
+TEST_F(DryRunTest, HostileShapesRun) {
+  string deep = "[HKEY_CURRENT_USER\\Deep";
+  for (int i = 0; i < 200000; ++i) deep += "\\k";
+  deep += "]\n\"v\"=\"bottom\"\n";
+  string wide, values = "[HKEY_CURRENT_USER\\Many]\n";
+  for (int i = 20000; i > 0; --i) {
+    wide += "[HKEY_CURRENT_USER\\Wide\\k" + std::to_string(i) + "]\n";
+    values += "\"v" + std::to_string(i) + "\"=dword:00000001\n";
+  }
+  for (int i = 1; i <= 20000; i += 2) values += "\"v" + std::to_string(i) + "\"=-\n";
+  struct Case {
+    string body;
+    std::function<bool()> seeded;
+  };
+  const Case cases[] = {
+      {deep, [] { return sim::KeyExists("HKCU\\Deep\\k\\k\\k"); }},
+      {wide, [] { return sim::SubkeyNames("HKCU\\Wide").size() == 20000 && sim::KeyExists("HKCU\\Wide\\k20000"); }},
+      {values, [] { return sim::ValueNames("HKCU\\Many").size() == 10000 && sim::GetValue("HKCU\\Many", "v2"); }},
+      {string(1000000, '\n'), [] { return true; }},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    fs::path file = dir_ / ("shape" + std::to_string(i) + ".reg");
+    WriteHost(file, "REGEDIT4\n" + cases[i].body);
+    Result r = Dry({"--machine", file.string(), "--os", "win98", "install", "uninstall"});
+    ASSERT_EQ(0, r.rc) << "case " << i << ": " << r.err;
+    EXPECT_TRUE(cases[i].seeded()) << "case " << i;
+    EXPECT_NE("", Net(r.out)) << "case " << i;
+  }
+}
+
+// A file cut short, a bad line, a key given twice, binary junk: exit 2 with
+// the file, the line and what was expected, and nothing run.
+TEST_F(DryRunTest, DamagedExportsExitWithTheLineAndWhatWasExpected) {
+  string junk;
+  for (int i = 0; i < 4096; ++i) junk += static_cast<char>((i * 131 + 7) % 256);
+  string junkText = junk;
+  for (char &c : junkText) c = c ? c : '\x1b';
+  struct Case {
+    string bytes;
+    string message;  // after "nrvdry: FILE:"
+  };
+  const Case cases[] = {
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=hex:01,02,\\\n",
+       "3: expected the hex data to go on after the line ending in '\\'; the file ends"},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=\"open\n", "3: expected '\"' to end the string"},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n[HKEY_CURRENT_USER\\B]\n[hkcu\\a]\n",
+       "4: expected each key once; [HKEY_CURRENT_USER\\a] came at line 2 already"},
+      {"REGEDIT4\n" + junk, ": expected plain text or UTF-16LE with its byte-order mark; found a NUL byte"},
+      {"\xFF\xFE" + junk, ": expected ANSI characters; found U+"},
+      {junkText, "1: expected the header"},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    fs::path file = dir_ / ("damaged" + std::to_string(i) + ".reg");
+    WriteHost(file, cases[i].bytes);
+    sim::Reset(sim::Os::Win2000);
+    Result r = Dry({"--machine", file.string(), "install"});
+    EXPECT_EQ(2, r.rc) << "case " << i;
+    EXPECT_EQ("", r.out) << "case " << i;
+    string prefix = "nrvdry: " + file.string() + ":";
+    ASSERT_EQ(0u, r.err.find(prefix)) << "case " << i << "\n" << r.err;
+    string rest = r.err.substr(prefix.size());
+    if (cases[i].message[0] == ':') {
+      // The line is where the bad byte lies: a number, then the message.
+      size_t colon = rest.find(':');
+      ASSERT_NE(string::npos, colon) << "case " << i;
+      EXPECT_GT(std::stoi(rest.substr(0, colon)), 0) << "case " << i;
+      rest = rest.substr(colon);
+    }
+    EXPECT_EQ(0u, rest.find(cases[i].message)) << "case " << i << "\n" << r.err;
+    EXPECT_TRUE(sim::Trace().empty()) << "case " << i;
+    for (char c : r.err) {
+      unsigned char u = static_cast<unsigned char>(c);
+      EXPECT_TRUE(u == '\n' || (u >= 0x20 && u < 0x7F)) << "case " << i << ": byte " << static_cast<int>(u);
+    }
+  }
+  // A key deleted in between may come again.
+  fs::path again = dir_ / "again.reg";
+  WriteHost(again, "REGEDIT4\n[HKEY_CURRENT_USER\\A\\B]\n[-HKEY_CURRENT_USER\\A]\n[HKEY_CURRENT_USER\\A\\B]\n"
+                   "[HKEY_CURRENT_USER\\AB]\n[-HKEY_CURRENT_USER\\A\\B]\n[HKEY_CURRENT_USER\\AB]\n");
+  Result r = Dry({"--machine", again.string(), "install"});
+  EXPECT_EQ(2, r.rc);
+  EXPECT_EQ("nrvdry: " + again.string() + ":7: expected each key once; [HKEY_CURRENT_USER\\AB] came at line 5 already\n",
+            r.err);
 }
 
 }  // namespace

@@ -332,6 +332,21 @@ class Parser {
     }
     op.kind = deleted ? Op::kDeleteKey : Op::kCreateKey;
     op.line = line_;
+    // A key comes once in a file, unless a [-KEY] at or above it comes
+    // between.
+    std::string upper = Upper(op.key);
+    if (deleted) {
+      seen_.erase(upper);
+      // The keys below it: their paths go on with a backslash, and ']' is
+      // the byte after it.
+      seen_.erase(seen_.lower_bound(upper + "\\"), seen_.lower_bound(upper + "]"));
+    } else {
+      auto earlier = seen_.emplace(upper, line_);
+      if (!earlier.second) {
+        return Fail(error_, line_, "expected each key once; [" + ascii::Visible(op.key) + "] came at line " +
+                                       std::to_string(earlier.first->second) + " already");
+      }
+    }
     haveKey_ = true;
     deletedKey_ = deleted ? op.key : std::string();
     return Take(&op);
@@ -468,6 +483,7 @@ class Parser {
   size_t pos_ = 0;
   int line_ = 0;
   bool haveKey_ = false;
+  std::map<std::string, int> seen_;  // the keys read, in upper case, and their lines
   std::string deletedKey_;  // the path of the [-KEY] line read last, if it was one
 };
 
@@ -671,9 +687,15 @@ void WriteAddedAndChanged(const sim::KeyPicture &before, const sim::KeyPicture &
     const auto *was = f.before ? f.index->Find(child.first) : nullptr;
     if (was && was->second.get() == now) continue;
     if (!was) {
-      *out += "[" + path + "]\n";
-      AppendValues(now->values, style, out);
-      *out += "\n";
+      // A new key without values that has subkeys is made by their lines
+      // (an import makes every missing parent, at the same place in the
+      // order of creation): a new chain of keys costs its deepest path,
+      // not every path along it.
+      if (!now->values.empty() || now->subkeys.empty()) {
+        *out += "[" + path + "]\n";
+        AppendValues(now->values, style, out);
+        *out += "\n";
+      }
       stack.push_back(Frame{nullptr, now, path.size(), 0, nullptr});
       continue;
     }

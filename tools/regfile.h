@@ -94,11 +94,13 @@ std::string FormatValue(const std::string &name, const sim::Value &value, Style 
 std::string WriteDump(const std::vector<sim::RegKeyDump> &keys, Style style = Style::kPlain);
 
 // What turns `before` into `after`: deleted keys as [-KEY] (only the top of
-// each deleted branch), then new keys with all their values and existing keys
-// with their new or changed values and "name"=- for values removed. Key and
-// value names compare without regard to case. Only the header when nothing
-// changed. Pictures of the whole registry (sim::PictureRegistry) are
-// compared only where they differ: the cost is that of what changed.
+// each deleted branch), then new keys with all their values and existing
+// keys with their new or changed values and "name"=- for values removed. A
+// new key without values that has subkeys is left to their lines, which
+// make it. Key and value names compare without regard to case. Only the
+// header when nothing changed. Pictures of the whole registry
+// (sim::PictureRegistry) are compared only where they differ: the cost is
+// that of what changed.
 std::string WriteDiff(const sim::KeyPicture &before, const sim::KeyPicture &after, Style style = Style::kPlain);
 std::string WriteDiff(const std::vector<sim::RegKeyDump> &before, const std::vector<sim::RegKeyDump> &after,
                       Style style = Style::kPlain);
