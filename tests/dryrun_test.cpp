@@ -108,10 +108,16 @@ bool HasOp(const regfile::File &file, regfile::Op::Kind kind, const string &key,
   return false;
 }
 
-// A .reg written by the tool, as the registry editor would read it.
-regfile::File ParseWritten(const fs::path &path) {
+// A .reg written by the tool, as the registry editor would read it: for a
+// system whose editor reads Version 5 files UTF-16LE with its byte-order
+// mark, else single-byte REGEDIT4.
+regfile::File ParseWritten(const fs::path &path, bool unicode = true) {
   string bytes = ReadHost(path);
-  EXPECT_EQ(0u, bytes.rfind(string("\xFF\xFEW\0i\0n\0", 8), 0)) << path << ": UTF-16LE with its byte-order mark";
+  if (unicode) {
+    EXPECT_EQ(0u, bytes.rfind(string("\xFF\xFEW\0i\0n\0", 8), 0)) << path << ": UTF-16LE with its byte-order mark";
+  } else {
+    EXPECT_EQ(0u, bytes.rfind("REGEDIT4\r\n\r\n", 0)) << path << ": REGEDIT4 with CRLF";
+  }
   regfile::File file;
   regfile::Error error;
   EXPECT_TRUE(regfile::Parse(bytes, &file, &error)) << path << ":" << error.line << ": " << error.message;
@@ -359,19 +365,22 @@ TEST_F(DryRunTest, StepFilesReplayTheRunOnAFreshMachine) {
     Result r = Dry(args);
     ASSERT_EQ(0, r.rc) << r.err;
     std::vector<sim::RegKeyDump> left = sim::DumpRegistry();
+    bool unicode = c.os == sim::Os::Win2000 || c.os == sim::Os::WinXP;
 
     sim::BuildDefaultMachine(c.os);
     for (size_t n = 0; n < c.words.size(); ++n) {
       fs::path file = out / (std::to_string(n + 1) + "-" + c.words[n]) / "registry.reg";
       regfile::Error error;
-      ASSERT_TRUE(regfile::Apply(ParseWritten(file), &error)) << file << ":" << error.line << ": " << error.message;
+      ASSERT_TRUE(regfile::Apply(ParseWritten(file, unicode), &error))
+          << file << ":" << error.line << ": " << error.message;
     }
     EXPECT_FALSE(regfile::HasChanges(left, sim::DumpRegistry()))
         << "steps replayed\n" << regfile::WriteDiff(left, sim::DumpRegistry());
 
     sim::BuildDefaultMachine(c.os);
     regfile::Error error;
-    ASSERT_TRUE(regfile::Apply(ParseWritten(out / "registry.reg"), &error)) << error.line << ": " << error.message;
+    ASSERT_TRUE(regfile::Apply(ParseWritten(out / "registry.reg", unicode), &error))
+        << error.line << ": " << error.message;
     EXPECT_FALSE(regfile::HasChanges(left, sim::DumpRegistry()))
         << "net file\n" << regfile::WriteDiff(left, sim::DumpRegistry());
   }
@@ -503,7 +512,7 @@ TEST_F(DryRunTest, NineXInstallAndCleanPnpKeys) {
   ASSERT_EQ(0, clean.rc) << clean.err;
   string cleaned = Step(clean.out, 2, "clean-pnp");
   EXPECT_EQ(0u, cleaned.find("=== Step 2: clean-pnp\nCleanPnpKeys returned\n\n")) << clean.out;
-  EXPECT_EQ(kHeader + "[-" + k9xModel + "]\n\n", Section(cleaned, "Registry changes"));
+  EXPECT_EQ("REGEDIT4\n\n[-" + k9xModel + "]\n\n", Section(cleaned, "Registry changes"));
   EXPECT_EQ(string::npos, Section(Net(clean.out), "Registry changes").find(k9xNode)) << clean.out;
   EXPECT_NE(string::npos, Section(Net(clean.out), "Spooler").find("  + \"" + kQueue + "\" on \"LPT1\"")) << clean.out;
 }
@@ -595,12 +604,13 @@ TEST_F(DryRunTest, BadInputExitsWithTwoAndRunsNothing) {
   const Case cases[] = {
       {{"--bogus"},
        "nrvdry: unknown option \"--bogus\"; accepted: --os, --machine, --bare, --files, --lock, --spooler-stuck, "
-       "--fail, --trace, --out, --help"},
+       "--fail, --trace, --reg-format, --out, --help"},
       {{"install", "frobnicate"}, "nrvdry: unknown step \"frobnicate\"; accepted: install, uninstall, clean-pnp"},
       {{"--os", "win31"},
        "nrvdry: unknown system \"win31\" for --os; accepted: nt40, win2000, winxp, win95, win98, winme"},
       {{"--os"}, "nrvdry: expected a value after --os"},
       {{"--trace=yes"}, "nrvdry: --trace takes no value"},
+      {{"--reg-format", "regedit5"}, "nrvdry: unknown value \"regedit5\" for --reg-format; accepted: regedit4, version5"},
       {{"clean-pnp"},
        "nrvdry: clean-pnp is an export of the 9x library only; with --os winxp accepted: install, uninstall"},
       {{"--os", "win95", "--spooler-stuck", "stop"},
@@ -664,14 +674,11 @@ TEST_F(DryRunTest, HostileNamesAreEscapedAndReadBack) {
   ASSERT_TRUE(regfile::Parse(plain, &file, &error)) << error.line << ": " << error.message << "\n" << plain;
   EXPECT_TRUE(HasOp(file, regfile::Op::kCreateKey, node)) << plain;
   for (const fs::path &reg : {out / "registry.reg", out / "1-install" / "registry.reg"}) {
-    regfile::File written = ParseWritten(reg);
+    regfile::File written = ParseWritten(reg, false);
     EXPECT_TRUE(HasOp(written, regfile::Op::kCreateKey, node)) << reg;
   }
-  // The editor's file keeps the name's bytes, one character each.
-  string wide = ReadHost(out / "registry.reg");
-  string narrow;
-  for (size_t i = 2; i + 1 < wide.size(); i += 2) narrow += wide[i];
-  EXPECT_NE(string::npos, narrow.find("[" + node + "]")) << "registry.reg";
+  // The editor's file (REGEDIT4 for Windows 98) keeps the name's bytes.
+  EXPECT_NE(string::npos, ReadHost(out / "registry.reg").find("[" + node + "]\r\n")) << "registry.reg";
 }
 
 // Exports shaped to make a reader or the machine do work out of proportion:
@@ -761,6 +768,57 @@ TEST_F(DryRunTest, DamagedExportsExitWithTheLineAndWhatWasExpected) {
   EXPECT_EQ(2, r.rc);
   EXPECT_EQ("nrvdry: " + again.string() + ":7: expected each key once; [HKEY_CURRENT_USER\\AB] came at line 5 already\n",
             r.err);
+}
+
+// Each system gets the .reg format its registry editor imports: REGEDIT4,
+// single-byte, for NT 4.0 and 9x; Version 5.00, UTF-16LE, for 2000 and XP;
+// or the one asked for. Every file written reads back, with the project's
+// reader, to the same entries as the plain report.
+TEST_F(DryRunTest, RegFilesHaveTheFormatOfTheSystemsRegistryEditor) {
+  struct Case {
+    std::vector<string> args;
+    bool unicode;
+  };
+  const Case cases[] = {
+      {{"--os", "nt40"}, false},           {{"--os", "win95"}, false},
+      {{"--os", "win98"}, false},          {{"--os", "winme"}, false},
+      {{"--os", "win2000"}, true},         {{"--os", "winxp"}, true},
+      {{"--os", "winxp", "--reg-format", "regedit4"}, false},
+      {{"--os", "win98", "--reg-format=version5"}, true},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    fs::path out = dir_ / std::to_string(i);
+    std::vector<string> args = cases[i].args;
+    args.insert(args.end(), {"--out", out.string(), "install", "uninstall"});
+    Result r = Dry(args);
+    ASSERT_EQ(0, r.rc) << "case " << i << ": " << r.err;
+    struct Pair {
+      string plain;
+      fs::path file;
+    };
+    const Pair pairs[] = {{Section(Step(r.out, 1, "install"), "Registry changes"), out / "1-install" / "registry.reg"},
+                          {Section(Step(r.out, 2, "uninstall"), "Registry changes"), out / "2-uninstall" / "registry.reg"},
+                          {Section(Net(r.out), "Registry changes"), out / "registry.reg"}};
+    for (const Pair &p : pairs) {
+      SCOPED_TRACE("case " + std::to_string(i) + " " + p.file.string());
+      EXPECT_EQ(0u, p.plain.rfind(cases[i].unicode ? kHeader : "REGEDIT4\n\n", 0)) << p.plain;
+      regfile::File fromText, fromFile = ParseWritten(p.file, cases[i].unicode);
+      regfile::Error error;
+      ASSERT_TRUE(regfile::Parse(p.plain, &fromText, &error)) << error.line << ": " << error.message;
+      EXPECT_EQ(cases[i].unicode ? regfile::Format::Version5 : regfile::Format::Regedit4, fromFile.format);
+      ASSERT_EQ(fromText.ops.size(), fromFile.ops.size());
+      for (size_t j = 0; j < fromText.ops.size(); ++j) {
+        const regfile::Op &a = fromText.ops[j], &b = fromFile.ops[j];
+        EXPECT_TRUE(a.kind == b.kind && a.key == b.key && a.name == b.name && a.type == b.type && a.data == b.data)
+            << "entry " << j << " at line " << a.line;
+      }
+    }
+  }
+  // A multi-string in a REGEDIT4 file is its single bytes.
+  string reg = ReadHost(dir_ / "6" / "1-install" / "registry.reg");
+  EXPECT_NE(string::npos, reg.find("\"CompatibleIDs\"=hex(7):4e,4f,52,56,41,4c,45,54,58,2d,39,45,32,44,34,37,42,31,"
+                                   "\\\r\n  00,00\r\n"))
+      << reg;
 }
 
 }  // namespace

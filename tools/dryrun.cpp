@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -31,12 +32,15 @@ const char kUsage[] =
     "  --spooler-stuck stop|start   the spooler never finishes stopping or starting\n"
     "  --fail CALL[#N][=ERR]   fail the N-th call (default 1) of a Windows function\n"
     "  --trace                 list every Windows call with its arguments and result\n"
+    "  --reg-format regedit4|version5   the .reg files' format (default: REGEDIT4, single-byte,\n"
+    "                          for nt40, win95, win98 and winme, whose registry editors read\n"
+    "                          nothing else; Version 5.00, UTF-16LE, for win2000 and winxp)\n"
     "  --out DIR               also write the report to files in DIR: each step's parts in\n"
     "                          N-STEP/ (1-install/registry.reg ...), the net ones in DIR\n"
     "  --help                  this text\n";
 
 const char kOptions[] =
-    "--os, --machine, --bare, --files, --lock, --spooler-stuck, --fail, --trace, --out, --help";
+    "--os, --machine, --bare, --files, --lock, --spooler-stuck, --fail, --trace, --reg-format, --out, --help";
 const char kWords[] = "install, uninstall, clean-pnp";
 
 #define NRV_ERR(e) {#e, e}
@@ -142,6 +146,7 @@ struct Options {
   bool stuckStopping = false, stuckStarting = false;
   std::vector<Fault> faults;
   bool trace = false;
+  std::optional<regfile::Format> regFormat;  // as the system's registry editor reads when not given
   std::string outDir;
   std::vector<std::string> sequence;
   bool help = false;
@@ -281,6 +286,16 @@ bool ParseOptions(const std::vector<std::string> &args, Options *o, std::string 
     } else if (a == "--trace") {
       if (!noValue()) return false;
       o->trace = true;
+    } else if (a == "--reg-format") {
+      if (!takeValue()) return false;
+      if (value == "regedit4") {
+        o->regFormat = regfile::Format::Regedit4;
+      } else if (value == "version5") {
+        o->regFormat = regfile::Format::Version5;
+      } else {
+        *message = "unknown value \"" + value + "\" for --reg-format; accepted: regedit4, version5";
+        return false;
+      }
     } else if (a == "--out") {
       if (!takeValue()) return false;
       o->outDir = value;
@@ -295,6 +310,10 @@ bool ParseOptions(const std::vector<std::string> &args, Options *o, std::string 
     }
   }
   if (o->sequence.empty()) o->sequence = {"install", "uninstall"};
+  if (!o->regFormat) {
+    bool unicodeEditor = o->os == sim::Os::Win2000 || o->os == sim::Os::WinXP;
+    o->regFormat = unicodeEditor ? regfile::Format::Version5 : regfile::Format::Regedit4;
+  }
   bool nt = sim::IsNtFamily(o->os);
   for (const std::string &w : o->sequence) {
     if (w == "clean-pnp" && nt) {
@@ -570,7 +589,7 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   for (size_t i = 0; i < steps.size(); ++i) {
     const Step &step = steps[i];
     const report::Snapshot &from = i == 0 ? before : steps[i - 1].after;
-    report::Parts parts = report::Describe(from, step.after, o.trace, before.calls);
+    report::Parts parts = report::Describe(from, step.after, o.trace, before.calls, *o.regFormat);
     std::string text = report::Combine(
         "\n=== Step " + std::to_string(i + 1) + ": " + step.word + "\n" + step.result, parts);
     full += text;
@@ -589,7 +608,7 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   }
   std::string results;
   for (const Step &step : steps) results += step.result;
-  report::Net net = report::Summarize(before, steps.back().after);
+  report::Net net = report::Summarize(before, steps.back().after, *o.regFormat);
   full += report::Combine("\n=== Net change of the sequence:" + sequence + "\n" + results, net);
   out << full;
   // The run's own files first: a folder that cannot be made is named as given.

@@ -583,10 +583,13 @@ std::string KeyPathText(const std::string &path, Style style) {
 }
 
 // The header and the empty line after it: a file that changes nothing.
-std::string EmptyFile() { return std::string(kHeader5) + "\n\n"; }
+std::string EmptyFile(Format format = Format::Version5) {
+  return std::string(format == Format::Regedit4 ? kHeader4 : kHeader5) + "\n\n";
+}
 
-void AppendValues(const std::vector<std::pair<std::string, sim::Value>> &values, Style style, std::string *out) {
-  for (const auto &v : values) *out += FormatValue(v.first, v.second, style) + "\n";
+void AppendValues(const std::vector<std::pair<std::string, sim::Value>> &values, Style style, Format format,
+                  std::string *out) {
+  for (const auto &v : values) *out += FormatValue(v.first, v.second, style, format) + "\n";
 }
 
 // Positions of a list of named things by the hash of the folded name, for
@@ -670,7 +673,7 @@ void WriteDeleted(const sim::KeyPicture &before, const sim::KeyPicture &after, S
 // The new keys with their values and the changed values of the others, in
 // the order of `after`.
 void WriteAddedAndChanged(const sim::KeyPicture &before, const sim::KeyPicture &after, Style style,
-                          std::string *out) {
+                          Format format, std::string *out) {
   std::string path;
   std::vector<Frame> stack;
   stack.push_back(Frame{&before, &after, 0, 0, std::make_unique<SubkeyIndex>(before.subkeys)});
@@ -693,7 +696,7 @@ void WriteAddedAndChanged(const sim::KeyPicture &before, const sim::KeyPicture &
       // not every path along it.
       if (!now->values.empty() || now->subkeys.empty()) {
         *out += "[" + path + "]\n";
-        AppendValues(now->values, style, out);
+        AppendValues(now->values, style, format, out);
         *out += "\n";
       }
       stack.push_back(Frame{nullptr, now, path.size(), 0, nullptr});
@@ -705,7 +708,7 @@ void WriteAddedAndChanged(const sim::KeyPicture &before, const sim::KeyPicture &
     for (const auto &v : now->values) {
       const auto *prev = oldValues.Find(v.first);
       if (!prev || prev->second.type != v.second.type || prev->second.data != v.second.data) {
-        entries += FormatValue(v.first, v.second, style) + "\n";
+        entries += FormatValue(v.first, v.second, style, format) + "\n";
       }
     }
     for (const auto &v : old->values) {
@@ -869,7 +872,7 @@ std::string LongRootPath(const std::string &path) {
   return path;
 }
 
-std::string FormatValue(const std::string &name, const sim::Value &value, Style style) {
+std::string FormatValue(const std::string &name, const sim::Value &value, Style style, Format format) {
   std::string head = ValueHead(name, style);
   if (value.type == REG_SZ && IsPlainString(value.data)) {
     return head + "\"" + Escape(value.data.substr(0, value.data.size() - 1)) + "\"";
@@ -889,7 +892,9 @@ std::string FormatValue(const std::string &name, const sim::Value &value, Style 
     std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(value.type));
     prefix = buf;
   }
-  std::string bytes = IsTextType(value.type) ? Widen(value.data) : value.data;
+  // A Unicode file holds text data as UTF-16LE; a REGEDIT4 file as the
+  // single bytes the ANSI functions see.
+  std::string bytes = IsTextType(value.type) && format == Format::Version5 ? Widen(value.data) : value.data;
   std::string out = head + prefix;
   out.reserve(out.size() + bytes.size() * 3 + bytes.size() / 8);
   size_t column = out.size();
@@ -910,17 +915,17 @@ std::string WriteDump(const std::vector<sim::RegKeyDump> &keys, Style style) {
   std::string out = EmptyFile();
   for (const sim::RegKeyDump &key : keys) {
     out += "[" + KeyPathText(key.path, style) + "]\n";
-    AppendValues(key.values, style, &out);
+    AppendValues(key.values, style, Format::Version5, &out);
     out += "\n";
   }
   return out;
 }
 
-std::string WriteDiff(const sim::KeyPicture &before, const sim::KeyPicture &after, Style style) {
-  std::string out = EmptyFile();
+std::string WriteDiff(const sim::KeyPicture &before, const sim::KeyPicture &after, Style style, Format format) {
+  std::string out = EmptyFile(format);
   if (&before == &after) return out;
   WriteDeleted(before, after, style, &out);
-  WriteAddedAndChanged(before, after, style, &out);
+  WriteAddedAndChanged(before, after, style, format, &out);
   return out;
 }
 
@@ -948,6 +953,7 @@ std::string ToCrlf(const std::string &text) {
 }
 
 std::string ForRegistryEditor(const std::string &text) {
+  if (text.compare(0, sizeof kHeader4 - 1, kHeader4) == 0) return ToCrlf(text);
   return "\xFF\xFE" + Widen(ToCrlf(text));
 }
 

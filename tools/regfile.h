@@ -15,8 +15,8 @@
 // doubled backslash means nothing else in a key path), "\xHH" in a quoted
 // value name or string, beside the registry editor's own "\\" and "\"".
 //
-// Text written is "Windows Registry Editor Version 5.00" with "\n" line
-// ends. In the plain style, for people and terminals, it is printable ASCII:
+// Text written is "Windows Registry Editor Version 5.00" (a difference
+// may be "REGEDIT4" instead) with "\n" line ends. In the plain style, for people and terminals, it is printable ASCII:
 // every other byte of a name is escaped. In the editor's style names keep
 // their bytes (only a line end is escaped) for ForRegistryEditor(), which
 // gives the bytes of the file the registry editor itself writes and imports.
@@ -88,7 +88,10 @@ std::string LongRootPath(const std::string &path);
 // One value as a .reg entry ("\"name\"=dword:00000001"), long hex data
 // continued over lines with ",\\" as the registry editor wraps them. No final
 // line end.
-std::string FormatValue(const std::string &name, const sim::Value &value, Style style = Style::kPlain);
+// In a REGEDIT4 file text data (hex(1), hex(2), hex(7)) is its single bytes,
+// in a Version 5 file UTF-16LE.
+std::string FormatValue(const std::string &name, const sim::Value &value, Style style = Style::kPlain,
+                        Format format = Format::Version5);
 
 // Every key and value of a dump, parents before children.
 std::string WriteDump(const std::vector<sim::RegKeyDump> &keys, Style style = Style::kPlain);
@@ -101,7 +104,10 @@ std::string WriteDump(const std::vector<sim::RegKeyDump> &keys, Style style = St
 // header when nothing changed. Pictures of the whole registry
 // (sim::PictureRegistry) are compared only where they differ: the cost is
 // that of what changed.
-std::string WriteDiff(const sim::KeyPicture &before, const sim::KeyPicture &after, Style style = Style::kPlain);
+// With the header of `format`: "REGEDIT4", the format the registry editors
+// of NT 4.0 and Windows 95, 98 and Me import, or Version 5.00.
+std::string WriteDiff(const sim::KeyPicture &before, const sim::KeyPicture &after, Style style = Style::kPlain,
+                      Format format = Format::Version5);
 std::string WriteDiff(const std::vector<sim::RegKeyDump> &before, const std::vector<sim::RegKeyDump> &after,
                       Style style = Style::kPlain);
 
@@ -113,7 +119,8 @@ std::string ToCrlf(const std::string &text);
 
 // The file as the registry editor writes a Version 5 export: "\r\n" line
 // ends, UTF-16LE with its byte-order mark, each byte of `text` one
-// character (U+0000 to U+00FF, as Parse reads it back). An editor given the
+// character (U+0000 to U+00FF, as Parse reads it back). A REGEDIT4 text
+// stays single-byte, with "\r\n" line ends. An editor given the
 // plain text instead reads it as ANSI and takes the UTF-16LE bytes of
 // hex(2) and hex(7) data for ANSI text.
 std::string ForRegistryEditor(const std::string &text);

@@ -284,10 +284,11 @@ FileChanges CompareFiles(const Snapshot &before, const Snapshot &after) {
   return ch;
 }
 
-Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, size_t firstCall) {
+Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, size_t firstCall,
+               regfile::Format format) {
   Parts parts;
-  parts.registry = regfile::WriteDiff(*before.registry, *after.registry);
-  parts.registryForEditor = regfile::WriteDiff(*before.registry, *after.registry, regfile::Style::kEditor);
+  parts.registry = regfile::WriteDiff(*before.registry, *after.registry, regfile::Style::kPlain, format);
+  parts.registryForEditor = regfile::WriteDiff(*before.registry, *after.registry, regfile::Style::kEditor, format);
 
   parts.spooler = SpoolerList("Drivers", before.drivers, after.drivers, SameDriver, DriverText) +
                   SpoolerList("Queues", before.queues, after.queues, SameQueue, QueueText);
@@ -354,10 +355,10 @@ Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, si
   return parts;
 }
 
-Net Summarize(const Snapshot &first, const Snapshot &last) {
+Net Summarize(const Snapshot &first, const Snapshot &last, regfile::Format format) {
   Net net;
-  net.registry = regfile::WriteDiff(*first.registry, *last.registry);
-  net.registryForEditor = regfile::WriteDiff(*first.registry, *last.registry, regfile::Style::kEditor);
+  net.registry = regfile::WriteDiff(*first.registry, *last.registry, regfile::Style::kPlain, format);
+  net.registryForEditor = regfile::WriteDiff(*first.registry, *last.registry, regfile::Style::kEditor, format);
   net.spooler = SpoolerChanges("Drivers", first.drivers, last.drivers, SameDriver, DriverText) +
                 SpoolerChanges("Queues", first.queues, last.queues, SameQueue, QueueText);
   FileChanges ch = CompareFiles(first, last);

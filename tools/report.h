@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "regfile.h"
 #include "sim.h"
 
 namespace report {
@@ -68,7 +69,9 @@ struct Parts {
 // What happened between the two snapshots. Traced calls are numbered from
 // the call `firstCall` of the trace on (the first one of the run), so that
 // the steps of a run number their calls as one list.
-Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, size_t firstCall);
+// The .reg files have the header of `format`.
+Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, size_t firstCall,
+               regfile::Format format = regfile::Format::Version5);
 
 // The net change of a whole run, told briefly: the .reg file, and only what
 // the spooler and the files came to hold differently ("no change" else).
@@ -79,7 +82,7 @@ struct Net {
   std::string files;
   std::string time;
 };
-Net Summarize(const Snapshot &first, const Snapshot &last);
+Net Summarize(const Snapshot &first, const Snapshot &last, regfile::Format format = regfile::Format::Version5);
 
 // A heading followed by the parts under section titles ("== Registry
 // changes" ...).
