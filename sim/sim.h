@@ -284,6 +284,15 @@ std::optional<Driver> FindDriver(const std::string &name);
 // (with the queue's key under the printers key and its "Devices" entry).
 void AddQueue(const Queue &queue);
 void AddDriver(const Driver &driver);
+// What the spooler service does when it starts: every queue and driver that
+// the registry describes under the spooler's keys becomes one of its queues
+// or drivers, with the fields the key holds (an earlier one of that name is
+// replaced); the registry is left as it is, and from then on the spooler
+// keeps those keys, and the user's "Devices" and "PrinterPorts" entries, in
+// step as for its own. A missing or mistyped field is empty. A key the
+// spooler could not list stays in the registry only: the lines returned
+// name each one and why ("PATH: reason").
+std::vector<std::string> LoadSpoolerFromRegistry();
 
 // ---------------------------------------------------------------- services
 

@@ -47,6 +47,7 @@
 //   pPrinter.
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -379,6 +380,176 @@ void AddDriver(const Driver &driver) {
   Driver d = driver;
   if (d.environment.empty()) d.environment = OwnEnvironment();
   StoreDriver(d);
+}
+
+namespace {
+
+// A value of the key as the spooler reads it: text (REG_SZ or
+// REG_EXPAND_SZ, up to its first NUL), a double word, or a list; nullopt
+// when missing or of another type.
+std::optional<std::string> TextValue(const std::string &key, const char *name) {
+  std::optional<Value> v = GetValue(key, name);
+  if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ)) return std::nullopt;
+  return v->data.substr(0, v->data.find('\0'));
+}
+
+std::optional<DWORD> DwordValue(const std::string &key, const char *name) {
+  std::optional<Value> v = GetValue(key, name);
+  if (!v || v->type != REG_DWORD || v->data.size() != 4) return std::nullopt;
+  DWORD out = 0;
+  for (int i = 3; i >= 0; --i) out = (out << 8) | static_cast<unsigned char>(v->data[i]);
+  return out;
+}
+
+std::vector<std::string> ListValue(const std::string &key, const char *name) {
+  std::vector<std::string> out;
+  std::optional<Value> v = GetValue(key, name);
+  if (!v || v->type != REG_MULTI_SZ) return out;
+  size_t pos = 0;
+  while (pos < v->data.size()) {
+    size_t nul = v->data.find('\0', pos);
+    std::string item = v->data.substr(pos, nul == std::string::npos ? std::string::npos : nul - pos);
+    if (item.empty()) break;
+    out.push_back(item);
+    if (nul == std::string::npos) break;
+    pos = nul + 1;
+  }
+  return out;
+}
+
+// A printer key as the spooler service lists it when it starts: every field
+// it finds; a missing or mistyped one is empty (the print processor
+// "WinPrint" and the data type "RAW", as the spooler fills them in).
+Queue QueueFromKey(const std::string &key, const std::string &name) {
+  Queue q;
+  q.name = name;
+  auto text = [&key](const char *value) { return TextValue(key, value).value_or(""); };
+  auto number = [&key](const char *value) { return DwordValue(key, value).value_or(0); };
+  q.shareName = text("Share Name");
+  q.portName = text("Port");
+  q.driverName = text("Printer Driver");
+  q.comment = text("Description");
+  q.location = text("Location");
+  q.sepFile = text("Separator File");
+  q.printProcessor = TextValue(key, "Print Processor").value_or("WinPrint");
+  q.datatype = TextValue(key, "Datatype").value_or("RAW");
+  q.parameters = text("Parameters");
+  q.attributes = number("Attributes");
+  q.priority = number("Priority");
+  q.defaultPriority = number("Default Priority");
+  q.startTime = number("StartTime");
+  q.untilTime = number("UntilTime");
+  q.status = number("Status");
+  return q;
+}
+
+// A driver key: nullopt, with the reason, when the spooler could not load
+// it (it has no driver file to load).
+std::optional<Driver> DriverFromKey(const std::string &key, const std::string &name, const std::string &environment,
+                                    DWORD version, std::string *why) {
+  std::optional<std::string> path = TextValue(key, "Driver");
+  if (!path || path->empty()) {
+    *why = "no \"Driver\" text value: the spooler loads no driver without its driver file";
+    return std::nullopt;
+  }
+  Driver d;
+  d.name = name;
+  d.environment = environment;
+  d.version = version;
+  d.driverPath = *path;
+  d.dataFile = TextValue(key, "Data File").value_or("");
+  d.configFile = TextValue(key, "Configuration File").value_or("");
+  d.helpFile = TextValue(key, "Help File").value_or("");
+  d.dependentFiles = ListValue(key, "Dependent Files");
+  d.monitorName = TextValue(key, "Monitor").value_or("");
+  d.defaultDataType = TextValue(key, "Datatype").value_or("");
+  bool level3 = false;
+  for (const char *v : {"Help File", "Dependent Files", "Monitor", "Datatype"}) level3 = level3 || GetValue(key, v);
+  d.level = level3 ? 3 : 2;
+  return d;
+}
+
+// "Version-N" -> N.
+bool VersionKey(const std::string &name, DWORD *version) {
+  const std::string prefix = "VERSION-";
+  if (name.size() <= prefix.size() || name.size() > prefix.size() + 9 ||
+      detail::Upper(name.substr(0, prefix.size())) != prefix) {
+    return false;
+  }
+  DWORD v = 0;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+    v = v * 10 + static_cast<DWORD>(name[i] - '0');
+  }
+  *version = v;
+  return true;
+}
+
+void LoadDriver(const std::string &key, const std::string &name, const std::string &environment, DWORD version,
+                std::vector<std::string> *notes) {
+  std::string why;
+  std::optional<Driver> d = DriverFromKey(key, name, environment, version, &why);
+  if (!d) {
+    notes->push_back(key + ": " + why);
+    return;
+  }
+  int i = DriverIndex(d->name, d->environment);
+  if (i >= 0) {
+    spooler().drivers[i] = *d;
+  } else {
+    spooler().drivers.push_back(*d);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> LoadSpoolerFromRegistry() {
+  std::vector<std::string> notes;
+  // Queues: the keys below the printers key. Names are unique in a key, so
+  // only the queues the spooler held before can be met again.
+  std::map<std::string, uint64_t> held;  // by upper-case name, the record's id
+  for (const QueueRecord &r : spooler().queues) held[detail::Upper(r.queue.name)] = r.id;
+  for (const std::string &name : SubkeyNames(PrintersKey())) {
+    std::string key = QueueKey(name);
+    if (!ValidPrinterName(name.c_str())) {
+      notes.push_back(key + ": a printer name holds no ','");
+      continue;
+    }
+    Queue q = QueueFromKey(key, name);
+    auto it = held.find(detail::Upper(name));
+    if (it != held.end()) {
+      FindQueueById(it->second)->queue = q;
+    } else {
+      AddQueueRecord(q);
+    }
+  }
+  // Drivers: below each environment's "Drivers" key, on NT in a
+  // "Version-N" key for the version N.
+  std::string environments = PrintKey() + "\\Environments";
+  for (const std::string &env : SubkeyNames(environments)) {
+    std::string environment = Environment(env.c_str());
+    std::string drivers = environments + "\\" + env + "\\Drivers";
+    if (environment.empty()) {
+      if (!SubkeyNames(drivers).empty()) {
+        notes.push_back(environments + "\\" + env + ": the spooler serves the environments \"" + NtEnvironment +
+                        "\" and \"" + W9xEnvironment + "\" only");
+      }
+      continue;
+    }
+    for (const std::string &sub : SubkeyNames(drivers)) {
+      std::string key = drivers + "\\" + sub;
+      DWORD version = 0;
+      bool versioned = Nt() && environment == NtEnvironment;
+      if (!versioned) {
+        LoadDriver(key, sub, environment, 0, &notes);
+      } else if (!VersionKey(sub, &version)) {
+        notes.push_back(key + ": expected a \"Version-N\" key for the drivers of version N");
+      } else {
+        for (const std::string &name : SubkeyNames(key)) LoadDriver(key + "\\" + name, name, environment, version, &notes);
+      }
+    }
+  }
+  return notes;
 }
 
 namespace detail {

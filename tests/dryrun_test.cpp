@@ -821,4 +821,64 @@ TEST_F(DryRunTest, RegFilesHaveTheFormatOfTheSystemsRegistryEditor) {
       << reg;
 }
 
+// The machine's own printers in an export are the simulated spooler's: an
+// uninstall on XP deletes the copy queue through the sweep (its key and the
+// user's entries go); the driver goes when no queue uses it when the
+// removal deletes it, and stays, as Windows keeps a driver in use, when the
+// copy still uses it then. Keys the spooler cannot list are named.
+TEST_F(DryRunTest, ExportedPrintersAreTheSpoolersAndTheUninstallRemovesThem) {
+  const string print = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print";
+  const string copy = print + "\\Printers\\Norvale TX-5400 Series (Copy 1)";
+  const string user = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\";
+  const string queueKeys = "[" + copy + "]\r\n\"Name\"=\"Norvale TX-5400 Series (Copy 1)\"\r\n\"Port\"=\"LPT1:\"\r\n"
+                           "\"Printer Driver\"=\"" + kQueue + "\"\r\n\"Attributes\"=dword:00000240\r\n\r\n"
+                           "[" + copy + "\\PrinterDriverData]\r\n\r\n"
+                           "[" + user + "Devices]\r\n\"Norvale TX-5400 Series (Copy 1)\"=\"winspool,LPT1:\"\r\n\r\n"
+                           "[" + user + "PrinterPorts]\r\n\"Norvale TX-5400 Series (Copy 1)\"=\"winspool,LPT1:,15,45\"\r\n"
+                           "\r\n[" + print + "\\Printers\\Bad,Name]\r\n\"Port\"=\"LPT1:\"\r\n\r\n";
+  const string driverKeys = "[" + kXpDriverKey + "]\r\n\"Driver\"=\"NRVDRV.DLL\"\r\n\"Data File\"=\"NRV.PPD\"\r\n"
+                            "\"Configuration File\"=\"NRVUI.DLL\"\r\n\"Version\"=dword:00000003\r\n\r\n";
+  struct Case {
+    string body;
+    bool withCopy;
+  };
+  const Case cases[] = {{queueKeys + driverKeys, true}, {driverKeys, false}};
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    fs::path file = dir_ / ("printers" + std::to_string(i) + ".reg");
+    WriteHost(file, "Windows Registry Editor Version 5.00\r\n\r\n" + cases[i].body);
+    fs::path out = dir_ / std::to_string(i);
+    Result r = Dry({"--machine", file.string(), "--out", out.string(), "uninstall"});
+    ASSERT_EQ(0, r.rc) << "case " << i << ": " << r.err;
+    string step = Step(r.out, 1, "uninstall");
+    string spooler = Section(step, "Spooler");
+    string drivers = spooler.substr(0, spooler.find("Queues before:"));
+    string queues = spooler.substr(spooler.find("Queues before:"));
+    EXPECT_NE(string::npos, drivers.find("Drivers before:\n")) << spooler;
+    regfile::File net = ParseWritten(out / "registry.reg");
+    if (cases[i].withCopy) {
+      EXPECT_NE(string::npos,
+                r.out.find("\nLeft in the registry only: HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\"
+                           "Bad,Name: a printer name holds no ','\n"))
+          << r.out;
+      EXPECT_NE(string::npos, queues.find("  - \"Norvale TX-5400 Series (Copy 1)\" on \"LPT1:\", driver \"" + kQueue +
+                                          "\"\n"))
+          << spooler;
+      EXPECT_TRUE(HasOp(net, regfile::Op::kDeleteKey, copy)) << "case " << i;
+      EXPECT_TRUE(HasOp(net, regfile::Op::kDeleteValue, user + "Devices", "Norvale TX-5400 Series (Copy 1)"));
+      EXPECT_TRUE(HasOp(net, regfile::Op::kDeleteValue, user + "PrinterPorts", "Norvale TX-5400 Series (Copy 1)"));
+      // In use by the copy when the removal deleted it: listed before and after.
+      EXPECT_NE(string::npos, drivers.find("\n    \"" + kQueue + "\", environment \"Windows NT x86\", version 3")) << spooler;
+      EXPECT_FALSE(HasOp(net, regfile::Op::kDeleteKey, kXpDriverKey)) << "case " << i;
+    } else {
+      EXPECT_EQ(string::npos, r.out.find("Left in the registry only")) << r.out;
+      EXPECT_NE(string::npos, drivers.find("\n  - \"" + kQueue + "\", environment \"Windows NT x86\", version 3"))
+          << spooler;
+      EXPECT_TRUE(HasOp(net, regfile::Op::kDeleteKey, kXpDriverKey)) << "case " << i;
+    }
+    EXPECT_NE(string::npos, Section(Net(r.out), "Spooler").find(cases[i].withCopy ? "  - \"Norvale TX-5400 Series (Copy 1)\""
+                                                                                  : "  - \"" + kQueue + "\""))
+        << Net(r.out);
+  }
+}
+
 }  // namespace

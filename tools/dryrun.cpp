@@ -473,6 +473,7 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   bool nt = sim::IsNtFamily(o.os);
   std::string modulePath = nt ? NRVPNP_MODULE : NRVKSYS_MODULE;
   std::vector<std::string> lockPaths;
+  std::vector<std::string> unlisted;  // keys the spooler could not list
   try {
     if (o.bare) {
       sim::Reset(o.os);
@@ -487,6 +488,9 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
       }
       std::string().swap(m.second);
     }
+    // The spooler starts on the machine as exported: it holds the queues
+    // and drivers the export describes.
+    if (!machines.empty()) unlisted = sim::LoadSpoolerFromRegistry();
     for (const auto &f : seedFiles) sim::WriteFile(sim::DriverDirectory() + f.first, f.second);
     for (const std::string &lock : o.locks) {
       std::string path = lock;
@@ -525,6 +529,7 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
                       (o.bare ? "bare machine" : "default machine");
   for (const std::string &m : o.machines) title += " + " + m;
   title += "\nSequence:" + sequence + "\n";
+  for (const std::string &u : unlisted) title += "Left in the registry only: " + ascii::Visible(u) + "\n";
   for (const Fault &f : o.faults) {
     title += "Fault: call " + std::to_string(f.occurrence) + " of " + f.call + " fails with error " +
              std::to_string(f.error) + ErrorName(f.error) + "\n";
