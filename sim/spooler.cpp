@@ -49,6 +49,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "internal.h"
@@ -80,7 +81,8 @@ struct PrinterHandle {
 
 struct Spooler {
   std::vector<Driver> drivers;
-  std::vector<QueueRecord> queues;
+  std::map<uint64_t, QueueRecord> queues;  // by id: in the order they were added
+  std::unordered_map<std::string, uint64_t> queueIds;  // by upper-case name
   uint64_t nextQueueId = 1;
   std::map<uintptr_t, PrinterHandle> handles;  // every handle given out, closed ones too
 };
@@ -167,18 +169,28 @@ int DriverIndex(const std::string &name, const std::string &environment) {
   return -1;
 }
 
-QueueRecord *FindQueueRecord(const std::string &name) {
-  for (QueueRecord &r : spooler().queues) {
-    if (detail::EqualNoCase(r.queue.name, name)) return &r;
-  }
-  return nullptr;
+QueueRecord *FindQueueById(uint64_t id) {
+  auto it = spooler().queues.find(id);
+  return it == spooler().queues.end() ? nullptr : &it->second;
 }
 
-QueueRecord *FindQueueById(uint64_t id) {
-  for (QueueRecord &r : spooler().queues) {
-    if (r.id == id) return &r;
-  }
-  return nullptr;
+QueueRecord *FindQueueRecord(const std::string &name) {
+  auto it = spooler().queueIds.find(detail::Upper(name));
+  return it == spooler().queueIds.end() ? nullptr : FindQueueById(it->second);
+}
+
+void RemoveQueueRecord(uint64_t id) {
+  auto it = spooler().queues.find(id);
+  if (it == spooler().queues.end()) return;
+  spooler().queueIds.erase(detail::Upper(it->second.queue.name));
+  spooler().queues.erase(it);
+}
+
+// Gives a record its queue, a new name included.
+void SetQueue(QueueRecord *record, const Queue &queue) {
+  spooler().queueIds.erase(detail::Upper(record->queue.name));
+  record->queue = queue;
+  spooler().queueIds[detail::Upper(queue.name)] = record->id;
 }
 
 bool DriverFileFound(const std::string &file) {
@@ -274,8 +286,8 @@ QueueRecord &AddQueueRecord(const Queue &queue) {
   QueueRecord record;
   record.id = spooler().nextQueueId++;
   record.queue = queue;
-  spooler().queues.push_back(record);
-  return spooler().queues.back();
+  spooler().queueIds[detail::Upper(queue.name)] = record.id;
+  return spooler().queues.emplace(record.id, record).first->second;
 }
 
 void StoreDriver(const Driver &driver) {
@@ -346,7 +358,7 @@ std::vector<Driver> Drivers() { return spooler().drivers; }
 
 std::vector<Queue> Queues() {
   std::vector<Queue> out;
-  for (const QueueRecord &r : spooler().queues) out.push_back(r.queue);
+  for (const auto &entry : spooler().queues) out.push_back(entry.second.queue);
   return out;
 }
 
@@ -369,7 +381,7 @@ void AddQueue(const Queue &queue) {
   QueueRecord *existing = FindQueueRecord(queue.name);
   if (existing) {
     RemoveQueueState(existing->queue.name);
-    existing->queue = queue;
+    SetQueue(existing, queue);
   } else {
     AddQueueRecord(queue);
   }
@@ -508,7 +520,7 @@ std::vector<std::string> LoadSpoolerFromRegistry() {
   // Queues: the keys below the printers key. Names are unique in a key, so
   // only the queues the spooler held before can be met again.
   std::map<std::string, uint64_t> held;  // by upper-case name, the record's id
-  for (const QueueRecord &r : spooler().queues) held[detail::Upper(r.queue.name)] = r.id;
+  for (const auto &entry : spooler().queues) held[detail::Upper(entry.second.queue.name)] = entry.first;
   for (const std::string &name : SubkeyNames(PrintersKey())) {
     std::string key = QueueKey(name);
     if (!ValidPrinterName(name.c_str())) {
@@ -518,7 +530,7 @@ std::vector<std::string> LoadSpoolerFromRegistry() {
     Queue q = QueueFromKey(key, name);
     auto it = held.find(detail::Upper(name));
     if (it != held.end()) {
-      FindQueueById(it->second)->queue = q;
+      SetQueue(FindQueueById(it->second), q);
     } else {
       AddQueueRecord(q);
     }
@@ -632,8 +644,10 @@ extern "C" BOOL WINAPI DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPS
   int i = sim::DriverIndex(pDriverName, environment);
   if (i < 0) return t.Fail(FALSE, ERROR_UNKNOWN_PRINTER_DRIVER);
   if (environment == sim::OwnEnvironment()) {
-    for (const sim::QueueRecord &r : sim::spooler().queues) {
-      if (sim::detail::EqualNoCase(r.queue.driverName, pDriverName)) return t.Fail(FALSE, ERROR_PRINTER_DRIVER_IN_USE);
+    for (const auto &entry : sim::spooler().queues) {
+      if (sim::detail::EqualNoCase(entry.second.queue.driverName, pDriverName)) {
+        return t.Fail(FALSE, ERROR_PRINTER_DRIVER_IN_USE);
+      }
     }
   }
   std::string key = sim::DriverKey(sim::spooler().drivers[i]);
@@ -727,13 +741,7 @@ extern "C" BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
   if (!record) return t.Fail(FALSE, err);
   if (sim::Nt() && !(handle->access & DELETE)) return t.Fail(FALSE, ERROR_ACCESS_DENIED);
   std::string name = record->queue.name;
-  std::vector<sim::QueueRecord> &queues = sim::spooler().queues;
-  for (size_t i = 0; i < queues.size(); ++i) {
-    if (queues[i].id == record->id) {
-      queues.erase(queues.begin() + i);
-      break;
-    }
-  }
+  sim::RemoveQueueRecord(record->id);
   sim::RemoveQueueState(name);
   return t.Ok(TRUE);
 }
@@ -873,7 +881,7 @@ extern "C" BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter
       if (entry.second.open) sim::detail::HandleOpened(entry.first, "printer:" + q.name);
     }
   }
-  record->queue = q;
+  sim::SetQueue(record, q);
   sim::WriteQueueValues(q);
   sim::WriteUserEntries(q);
   return t.Ok(TRUE);
