@@ -217,25 +217,34 @@ void WriteDriverKey(const Driver &d) {
   }
 }
 
+// A queue's fields and the values of its key that hold them, in the order
+// the spooler writes them (after "Name").
+struct QueueText {
+  const char *value;
+  std::string Queue::*field;
+};
+const QueueText QueueTexts[] = {
+    {"Share Name", &Queue::shareName},         {"Port", &Queue::portName},
+    {"Printer Driver", &Queue::driverName},    {"Description", &Queue::comment},
+    {"Location", &Queue::location},            {"Separator File", &Queue::sepFile},
+    {"Print Processor", &Queue::printProcessor}, {"Datatype", &Queue::datatype},
+    {"Parameters", &Queue::parameters},
+};
+struct QueueNumber {
+  const char *value;
+  DWORD Queue::*field;
+};
+const QueueNumber QueueNumbers[] = {
+    {"Attributes", &Queue::attributes}, {"Priority", &Queue::priority}, {"Default Priority", &Queue::defaultPriority},
+    {"StartTime", &Queue::startTime},   {"UntilTime", &Queue::untilTime}, {"Status", &Queue::status},
+};
+
 void WriteQueueValues(const Queue &q) {
   std::string key = QueueKey(q.name);
   CreateKey(key);
   SetString(key, "Name", q.name);
-  SetString(key, "Share Name", q.shareName);
-  SetString(key, "Port", q.portName);
-  SetString(key, "Printer Driver", q.driverName);
-  SetString(key, "Description", q.comment);
-  SetString(key, "Location", q.location);
-  SetString(key, "Separator File", q.sepFile);
-  SetString(key, "Print Processor", q.printProcessor);
-  SetString(key, "Datatype", q.datatype);
-  SetString(key, "Parameters", q.parameters);
-  SetDword(key, "Attributes", q.attributes);
-  SetDword(key, "Priority", q.priority);
-  SetDword(key, "Default Priority", q.defaultPriority);
-  SetDword(key, "StartTime", q.startTime);
-  SetDword(key, "UntilTime", q.untilTime);
-  SetDword(key, "Status", q.status);
+  for (const QueueText &t : QueueTexts) SetString(key, t.value, q.*t.field);
+  for (const QueueNumber &n : QueueNumbers) SetDword(key, n.value, q.*n.field);
 }
 
 void WriteUserEntries(const Queue &q) {
@@ -435,23 +444,12 @@ std::vector<std::string> ListValue(const std::string &key, const char *name) {
 Queue QueueFromKey(const std::string &key, const std::string &name) {
   Queue q;
   q.name = name;
-  auto text = [&key](const char *value) { return TextValue(key, value).value_or(""); };
-  auto number = [&key](const char *value) { return DwordValue(key, value).value_or(0); };
-  q.shareName = text("Share Name");
-  q.portName = text("Port");
-  q.driverName = text("Printer Driver");
-  q.comment = text("Description");
-  q.location = text("Location");
-  q.sepFile = text("Separator File");
-  q.printProcessor = TextValue(key, "Print Processor").value_or("WinPrint");
-  q.datatype = TextValue(key, "Datatype").value_or("RAW");
-  q.parameters = text("Parameters");
-  q.attributes = number("Attributes");
-  q.priority = number("Priority");
-  q.defaultPriority = number("Default Priority");
-  q.startTime = number("StartTime");
-  q.untilTime = number("UntilTime");
-  q.status = number("Status");
+  q.printProcessor = "WinPrint";
+  q.datatype = "RAW";
+  for (const QueueText &t : QueueTexts) {
+    if (std::optional<std::string> v = TextValue(key, t.value)) q.*t.field = *v;
+  }
+  for (const QueueNumber &n : QueueNumbers) q.*n.field = DwordValue(key, n.value).value_or(0);
   return q;
 }
 

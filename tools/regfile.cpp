@@ -624,14 +624,15 @@ class NameIndex {
 
 using SubkeyIndex = NameIndex<sim::KeyPicturePtr>;
 
-// A key's place in a walk of two pictures: the key before (null when new)
-// and after, the length of its path, and the next subkey to look at.
+// A key's place in a walk of two pictures: the key in the picture walked
+// and the key of that path in the other (null when it has none), the length
+// of its path, and the next subkey to look at.
 struct Frame {
-  const sim::KeyPicture *before;
-  const sim::KeyPicture *after;
+  const sim::KeyPicture *key;
+  const sim::KeyPicture *other;
   size_t pathLength;
   size_t next;
-  std::unique_ptr<SubkeyIndex> index;  // of the other picture's subkeys
+  std::unique_ptr<SubkeyIndex> index;  // of the other's subkeys
 };
 
 // A subkey's path: a root by its long name, a key below it by its name.
@@ -644,68 +645,62 @@ void AppendPathName(bool root, const std::string &name, Style style, std::string
   }
 }
 
+// Every key below `top`, depth first in its order, with its path and the
+// key of that name in the other picture (null when missing); `visit`
+// returns whether to go on into the key's subkeys.
+template <typename Visit>
+void WalkPairs(const sim::KeyPicture &top, const sim::KeyPicture &other, Style style, Visit visit) {
+  std::string path;
+  std::vector<Frame> stack;
+  stack.push_back(Frame{&top, &other, 0, 0, std::make_unique<SubkeyIndex>(other.subkeys)});
+  while (!stack.empty()) {
+    Frame &f = stack.back();
+    if (f.next == f.key->subkeys.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const auto &child = f.key->subkeys[f.next++];
+    path.resize(f.pathLength);
+    AppendPathName(stack.size() == 1, child.first, style, &path);
+    const auto *match = f.other ? f.index->Find(child.first) : nullptr;
+    const sim::KeyPicture *twin = match ? match->second.get() : nullptr;
+    if (!visit(path, *child.second, twin)) continue;
+    stack.push_back(Frame{child.second.get(), twin, path.size(), 0,
+                          twin ? std::make_unique<SubkeyIndex>(twin->subkeys) : nullptr});
+  }
+}
+
 // [-KEY] for each key of `before` missing from `after` whose parent stayed,
 // in the order of `before`; keys that are the same picture in both are not
 // looked into.
 void WriteDeleted(const sim::KeyPicture &before, const sim::KeyPicture &after, Style style, std::string *out) {
-  std::string path;
-  std::vector<Frame> stack;
-  stack.push_back(Frame{&before, &after, 0, 0, std::make_unique<SubkeyIndex>(after.subkeys)});
-  while (!stack.empty()) {
-    Frame &f = stack.back();
-    if (f.next == f.before->subkeys.size()) {
-      stack.pop_back();
-      continue;
-    }
-    const auto &child = f.before->subkeys[f.next++];
-    path.resize(f.pathLength);
-    AppendPathName(stack.size() == 1, child.first, style, &path);
-    const auto *now = f.index->Find(child.first);
-    if (!now) {
-      *out += "[-" + path + "]\n\n";
-    } else if (now->second != child.second) {
-      stack.push_back(
-          Frame{child.second.get(), now->second.get(), path.size(), 0, std::make_unique<SubkeyIndex>(now->second->subkeys)});
-    }
-  }
+  WalkPairs(before, after, style, [out](const std::string &path, const sim::KeyPicture &was, const sim::KeyPicture *now) {
+    if (!now) *out += "[-" + path + "]\n\n";
+    return now && now != &was;
+  });
 }
 
 // The new keys with their values and the changed values of the others, in
 // the order of `after`.
 void WriteAddedAndChanged(const sim::KeyPicture &before, const sim::KeyPicture &after, Style style,
                           Format format, std::string *out) {
-  std::string path;
-  std::vector<Frame> stack;
-  stack.push_back(Frame{&before, &after, 0, 0, std::make_unique<SubkeyIndex>(before.subkeys)});
-  while (!stack.empty()) {
-    Frame &f = stack.back();
-    if (f.next == f.after->subkeys.size()) {
-      stack.pop_back();
-      continue;
-    }
-    const auto &child = f.after->subkeys[f.next++];
-    path.resize(f.pathLength);
-    AppendPathName(stack.size() == 1, child.first, style, &path);
-    const sim::KeyPicture *now = child.second.get();
-    const auto *was = f.before ? f.index->Find(child.first) : nullptr;
-    if (was && was->second.get() == now) continue;
-    if (!was) {
+  WalkPairs(after, before, style, [&](const std::string &path, const sim::KeyPicture &now, const sim::KeyPicture *old) {
+    if (old == &now) return false;
+    if (!old) {
       // A new key without values that has subkeys is made by their lines
       // (an import makes every missing parent, at the same place in the
       // order of creation): a new chain of keys costs its deepest path,
       // not every path along it.
-      if (!now->values.empty() || now->subkeys.empty()) {
+      if (!now.values.empty() || now.subkeys.empty()) {
         *out += "[" + path + "]\n";
-        AppendValues(now->values, style, format, out);
+        AppendValues(now.values, style, format, out);
         *out += "\n";
       }
-      stack.push_back(Frame{nullptr, now, path.size(), 0, nullptr});
-      continue;
+      return true;
     }
-    const sim::KeyPicture *old = was->second.get();
     std::string entries;
-    NameIndex<sim::Value> oldValues(old->values), newValues(now->values);
-    for (const auto &v : now->values) {
+    NameIndex<sim::Value> oldValues(old->values), newValues(now.values);
+    for (const auto &v : now.values) {
       const auto *prev = oldValues.Find(v.first);
       if (!prev || prev->second.type != v.second.type || prev->second.data != v.second.data) {
         entries += FormatValue(v.first, v.second, style, format) + "\n";
@@ -715,8 +710,8 @@ void WriteAddedAndChanged(const sim::KeyPicture &before, const sim::KeyPicture &
       if (!newValues.Find(v.first)) entries += ValueHead(v.first, style) + "-\n";
     }
     if (!entries.empty()) *out += "[" + path + "]\n" + entries + "\n";
-    stack.push_back(Frame{old, now, path.size(), 0, std::make_unique<SubkeyIndex>(old->subkeys)});
-  }
+    return true;
+  });
 }
 
 // A dump as pictures: each key under the key of its parent path (made
