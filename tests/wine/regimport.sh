@@ -83,7 +83,7 @@ if [ "$os" = winxp ]; then
     "Windows Registry Editor Version 5.00"
 else
   same "registry.reg starts with REGEDIT4 and CR LF, no byte-order mark" \
-    "$(head -c 10 "$reg" | od -An -tx1 | tr -d ' ')" 5245474544495434 0d0a
+    "$(head -c 10 "$reg" | od -An -tx1 | tr -d ' ')" 52454745444954340d0a
   same "registry.reg is single-byte text" "$(tr -d '\001-\177' <"$reg" | wc -c)" 0
 fi
 
