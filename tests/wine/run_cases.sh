@@ -92,12 +92,20 @@ hive_grep() {
   hive_index "$1"
   grep -- "^$k$3" "$idx"
 }
+# The queries read their lines from a here-string, not from a process
+# substitution: in the virtual machine, under load, the substitution's
+# descriptor was at times gone before the loop opened it ("/dev/fd/63: No
+# such file or directory"). An empty here-string still gives one empty
+# line, which the loops pass over.
+
 # The values of one key, as the hive writes them: "name"=data, one a line.
 # The key path is given with single backslashes, relative to the hive's
 # root.
 hive_values() {
   local line
-  while IFS= read -r line; do printf '%s\n' "${line#*	}"; done < <(hive_grep "$1" "$2" '	\("\|@\)')
+  while IFS= read -r line; do
+    [ -n "$line" ] && printf '%s\n' "${line#*	}"
+  done <<<"$(hive_grep "$1" "$2" '	\("\|@\)')"
 }
 # The data of one value of one key ("" when the key or the value is missing).
 hive_value() {
@@ -105,17 +113,18 @@ hive_value() {
   while IFS= read -r line; do
     name=${line%%=*}
     if [ "${name,,}" == "$want" ]; then printf '%s\n' "${line#*=}"; return 0; fi
-  done < <(hive_values "$1" "$2")
+  done <<<"$(hive_values "$1" "$2")"
 }
 hive_has_key() { hive_grep "$1" "$2" '	\[' >/dev/null; }
 # The names of the direct subkeys of a key, sorted.
 hive_subkeys() {
   local line rest
   while IFS= read -r line; do
+    [ -n "$line" ] || continue
     rest=${line#*	[}
     rest=${rest:${#2}+1}
     printf '%s\n' "${rest%%\\*}"
-  done < <(hive_grep "$1" "$2" '\\[^	]*	\[') | sort -u
+  done <<<"$(hive_grep "$1" "$2" '\\[^	]*	\[')" | sort -u
 }
 sysreg() { echo "$WINEPREFIX/system.reg"; }
 usrreg() { echo "$WINEPREFIX/user.reg"; }
@@ -717,8 +726,8 @@ uninstall() {
 }
 
 # setup_stderr LABEL: what the run wrote to standard error, without Wine's
-# trace.
-setup_stderr() { grep -av '^[0-9a-f]*:\(Call\|Ret\) ' "$WINEPREFIX/$1.err" | sed 's/\r$//'; }
+# own lines (each begins with a thread number and a colon).
+setup_stderr() { grep -av '^[0-9a-f]\{4,\}:' "$WINEPREFIX/$1.err" | sed 's/\r$//'; }
 
 # expect_package_placed LABEL FOLDER DIR: the package's driver files of
 # FOLDER (nt or 9x) in DIR, as they came.
