@@ -4,54 +4,50 @@
 // printer's key.
 #include "identity.h"
 #include "ntsetup.h"
+#include "text.h"
 
 namespace {
 
+// The control sets in the order they are purged: the numbered ones first,
+// the current one last. Each path below is "SYSTEM\", the set's name and
+// "\control\print\", then the part of the step.
+const char *const ControlSets[] = {"Controlset001", "Controlset002", "Controlset003", "CurrentControlset"};
+
 struct PurgeStep {
-  HKEY root;
-  const char *keyPath;
-  const char *name;  // the value (first step) or the subkey deleted
+  const char *keyPart;
+  const char *subkey;
 };
 
-// In this order: the user's value, then for each control set the printer's
-// driver data, the driver's key and the printer's key; the numbered sets
-// first, the current one last.
-const PurgeStep PurgeSteps[] = {
-    {HKEY_CURRENT_USER, "printers\\", "DeviceOld"},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\Controlset001\\control\\print\\printers\\Norvale TX-5400 Series\\",
-     "PrinterDriverData"},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\Controlset001\\control\\print\\environments\\windows NT X86\\drivers\\version-2\\",
-     PrinterName},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\Controlset001\\control\\print\\printers\\", PrinterName},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\Controlset002\\control\\print\\printers\\Norvale TX-5400 Series\\",
-     "PrinterDriverData"},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\Controlset002\\control\\print\\environments\\windows NT X86\\drivers\\version-2\\",
-     PrinterName},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\Controlset002\\control\\print\\printers\\", PrinterName},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\Controlset003\\control\\print\\printers\\Norvale TX-5400 Series\\",
-     "PrinterDriverData"},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\Controlset003\\control\\print\\environments\\windows NT X86\\drivers\\version-2\\",
-     PrinterName},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\Controlset003\\control\\print\\printers\\", PrinterName},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlset\\control\\print\\printers\\Norvale TX-5400 Series\\",
-     "PrinterDriverData"},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlset\\control\\print\\environments\\windows NT X86\\drivers\\version-2\\", PrinterName},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlset\\control\\print\\printers\\", PrinterName},
+// Within a set: the printer's driver data, the driver's key, the printer's key.
+const PurgeStep SetSteps[] = {
+    {"printers\\Norvale TX-5400 Series\\", "PrinterDriverData"},
+    {"environments\\windows NT X86\\drivers\\version-2\\", PrinterName},
+    {"printers\\", PrinterName},
 };
+
+void DeleteInKey(HKEY root, const char *keyPath, const char *name, BOOL isValue) {
+  HKEY key;
+  if (RegOpenKeyExA(root, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  if (isValue) {
+    RegDeleteValueA(key, name);
+  } else {
+    RegDeleteKeyA(key, name);
+  }
+  RegCloseKey(key);
+}
 
 }  // namespace
 
 void PurgePrintRegistry(void) {
-  for (unsigned i = 0; i < sizeof PurgeSteps / sizeof PurgeSteps[0]; ++i) {
-    const PurgeStep &step = PurgeSteps[i];
-    HKEY key;
-    if (RegOpenKeyExA(step.root, step.keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) continue;
-    if (i == 0) {
-      RegDeleteValueA(key, step.name);
-    } else {
-      RegDeleteKeyA(key, step.name);
+  DeleteInKey(HKEY_CURRENT_USER, "printers\\", "DeviceOld", TRUE);
+  char keyPath[256];
+  for (const char *set : ControlSets) {
+    for (const PurgeStep &step : SetSteps) {
+      // The longest path has 86 characters; a cut one is never opened.
+      if (ComposeText(keyPath, sizeof keyPath, "SYSTEM\\", set, "\\control\\print\\") &&
+          AppendText(keyPath, sizeof keyPath, step.keyPart)) {
+        DeleteInKey(HKEY_LOCAL_MACHINE, keyPath, step.subkey, FALSE);
+      }
     }
-    RegCloseKey(key);
   }
 }

@@ -592,12 +592,13 @@ TEST_F(DryRunTest, BadInputExitsWithTwoAndRunsNothing) {
   const Case cases[] = {
       {{"--bogus"},
        "nrvdry: unknown option \"--bogus\"; accepted: --os, --machine, --bare, --files, --lock, --spooler-stuck, "
-       "--fail, --trace, --out, --help"},
+       "--fail, --trace, --out, --version, --help"},
       {{"install", "frobnicate"}, "nrvdry: unknown step \"frobnicate\"; accepted: install, uninstall, clean-pnp"},
       {{"--os", "win31"},
        "nrvdry: unknown system \"win31\" for --os; accepted: nt40, win2000, winxp, win95, win98, winme"},
       {{"--os"}, "nrvdry: expected a value after --os"},
       {{"--trace=yes"}, "nrvdry: --trace takes no value"},
+      {{"--version=2"}, "nrvdry: --version takes no value"},
       {{"clean-pnp"},
        "nrvdry: clean-pnp is an export of the 9x library only; with --os winxp accepted: install, uninstall"},
       {{"--os", "win95", "--spooler-stuck", "stop"},
@@ -627,6 +628,32 @@ TEST_F(DryRunTest, BadInputExitsWithTwoAndRunsNothing) {
   // Options are listed for the user after a usage error.
   Result r = Dry({"--bogus"});
   EXPECT_NE(string::npos, r.err.find("usage: nrvdry [options] [install|uninstall|clean-pnp ...]\n")) << r.err;
+}
+
+// The project's version, the one the DLLs' version resources carry, and
+// nothing else: no machine is built, no export runs.
+TEST_F(DryRunTest, VersionPrintsTheProjectVersionAndRunsNothing) {
+  sim::Reset(sim::Os::Win2000);
+  sim::SetString("HKLM\\SOFTWARE\\Marker", "v", "untouched");
+  Result r = Dry({"install", "--version"});
+  EXPECT_EQ(0, r.rc);
+  EXPECT_EQ(string("nrvdry ") + NRV_VERSION + "\n", r.out);
+  EXPECT_EQ("", r.err);
+  EXPECT_EQ(sim::Os::Win2000, sim::CurrentOs());
+  EXPECT_EQ("untouched", sim::GetString("HKLM\\SOFTWARE\\Marker", "v").value_or("gone"));
+  EXPECT_TRUE(sim::Trace().empty());
+
+  // A VERSIONINFO holds up to four numbers of 16 bits each.
+  std::istringstream parts(NRV_VERSION);
+  string part;
+  int count = 0;
+  while (std::getline(parts, part, '.')) {
+    ++count;
+    bool digits = !part.empty() && part.size() <= 5 && part.find_first_not_of("0123456789") == string::npos;
+    EXPECT_TRUE(digits && std::stoul(part) <= 65535u) << "\"" << part << "\" in " << NRV_VERSION;
+  }
+  EXPECT_GE(count, 1) << NRV_VERSION;
+  EXPECT_LE(count, 4) << NRV_VERSION;
 }
 
 }  // namespace

@@ -33,10 +33,11 @@ const char kUsage[] =
     "  --trace                 list every Windows call with its arguments and result\n"
     "  --out DIR               also write the report to files in DIR: each step's parts in\n"
     "                          N-STEP/ (1-install/registry.reg ...), the net ones in DIR\n"
+    "  --version               the version of the setup libraries and of this tool\n"
     "  --help                  this text\n";
 
 const char kOptions[] =
-    "--os, --machine, --bare, --files, --lock, --spooler-stuck, --fail, --trace, --out, --help";
+    "--os, --machine, --bare, --files, --lock, --spooler-stuck, --fail, --trace, --out, --version, --help";
 const char kWords[] = "install, uninstall, clean-pnp";
 
 #define NRV_ERR(e) {#e, e}
@@ -145,6 +146,7 @@ struct Options {
   std::string outDir;
   std::vector<std::string> sequence;
   bool help = false;
+  bool version = false;
 };
 
 // The names of kFailable or kErrors, separated by commas.
@@ -243,6 +245,9 @@ bool ParseOptions(const std::vector<std::string> &args, Options *o, std::string 
     };
     if (a == "--help" || a == "-h") {
       o->help = true;
+    } else if (a == "--version") {
+      if (!noValue()) return false;
+      o->version = true;
     } else if (a == "--os") {
       if (!takeValue()) return false;
       std::optional<sim::Os> os = sim::OsFromName(value);
@@ -396,6 +401,10 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   }
   if (o.help) {
     out << kUsage;
+    return 0;
+  }
+  if (o.version) {
+    out << "nrvdry " << NRV_VERSION << "\n";
     return 0;
   }
 

@@ -13,7 +13,7 @@
 # are the same either way; only the way Wine is started differs. Each
 # job's prefix is copied from the template on this side before the batch
 # starts, and each job has its own time limit (NRV_WINE_JOB_SECONDS,
-# default 300 natively and 900 in the machine), after which it is ended
+# default 300 natively and 1200 in the machine), after which it is ended
 # with every process of its prefix.
 #
 # Environment as run_cases.sh (NRV_DIST_DIR, NRV_WINE_BIN, NRV_WINE_WORK),
@@ -124,7 +124,7 @@ else
   image=$(tail -n 1 <<<"$image")
   echo "machine image: $image"
   template=$image/root/opt/nrv/template
-  limit=${NRV_WINE_JOB_SECONDS:-900}
+  limit=${NRV_WINE_JOB_SECONDS:-1200}
 fi
 
 # Every job's prefix, copied here rather than inside the machine.
@@ -157,6 +157,9 @@ else
     for ((j = m; j < ${#jobs[@]}; j += machines)); do group+=("${jobs[j]}"); done
     jobdir=$(mktemp -d "$work/vmjob.XXXXXX") || give_up "mktemp in $work failed"
     {
+      # The machine's /dev is a bare devtmpfs: the links that bash's
+      # process substitution and /dev/stdin need.
+      echo '[ -e /dev/fd ] || ln -s /proc/self/fd /dev/fd 2>/dev/null'
       printf 'export HOME=/tmp NRV_DIST_DIR=%q NRV_WINE_BIN=%q NRV_WINE_WORK=%q NRV_NRVDRY=%q NRV_BENCH_ROUNDS=%q\n' \
         "$NRV_DIST_DIR" "$NRV_WINE_BIN" "$NRV_WINE_WORK" "$NRV_NRVDRY" "${NRV_BENCH_ROUNDS:-3}"
       printf 'exec bash %q --inside %q' "$here/batch.sh" "$limit"

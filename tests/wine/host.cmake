@@ -36,3 +36,7 @@ foreach(nrv_job ${nrv_cases} regimport)
     TIMEOUT 60
     LABELS wine)
 endforeach()
+
+# How the virtual machine is booted and stopped, with a stand-in for QEMU.
+add_test(NAME wine_vm_run COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/vm_run_test.sh")
+set_tests_properties(wine_vm_run PROPERTIES TIMEOUT 120 LABELS wine)

@@ -4,6 +4,7 @@
 //
 //   nrvharness.exe [options] <dll> <step> [<step>...]
 //   nrvharness.exe --add-printer <name> <port> [<existing driver>]
+//   nrvharness.exe --version-info <dll>
 //
 // Steps, run in order within one load of the DLL:
 //   create      CreatePrinter, standard call with three arguments, result 1
@@ -14,6 +15,11 @@
 //   --hold <path>   keep <path> open without delete sharing during the steps
 //   --map <path>    keep <path> mapped as an executable image during the steps
 // Each step's wall time is printed as "time: <step>: <ms> ms".
+//
+// --version-info prints the DLL's version resource as a setup program's
+// version check reads it, with GetFileVersionInfoA and VerQueryValueA: the
+// fixed part, each translation, and the strings of the first translation,
+// one a line ("<name>: <text>").
 //
 // Exit status: 0 when every check held, 1 when one failed, 2 on bad usage
 // or when the DLL or a file to hold could not be opened.
@@ -228,10 +234,64 @@ int AddOtherPrinter(const char *name, const char *port, const char *existingDriv
   return 0;
 }
 
+// The strings a version check looks at.
+const char *const VersionStrings[] = {"CompanyName",      "FileDescription", "FileVersion",   "InternalName",
+                                      "OriginalFilename", "ProductName",     "ProductVersion"};
+
+int PrintVersionInfo(const char *path) {
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  static char data[16384];
+  if (size == 0 || size > sizeof data) {
+    std::printf("FAIL: GetFileVersionInfoSizeA(%s): size %lu, error %lu\n", path, size, GetLastError());
+    return 1;
+  }
+  if (!GetFileVersionInfoA(path, 0, size, data)) {
+    std::printf("FAIL: GetFileVersionInfoA(%s): error %lu\n", path, GetLastError());
+    return 1;
+  }
+  void *value = NULL;
+  UINT length = 0;
+  if (!VerQueryValueA(data, "\\", &value, &length) || length < sizeof(VS_FIXEDFILEINFO)) {
+    std::printf("FAIL: VerQueryValueA(\\): no fixed part (length %u)\n", length);
+    return 1;
+  }
+  const VS_FIXEDFILEINFO *fixed = static_cast<const VS_FIXEDFILEINFO *>(value);
+  std::printf("fixed: signature %08lx, structure %08lx, file %lu.%lu.%lu.%lu, product %lu.%lu.%lu.%lu, "
+              "flags %lx of %lx, os %08lx, type %lu, subtype %lu\n",
+              fixed->dwSignature, fixed->dwStrucVersion, fixed->dwFileVersionMS >> 16,
+              fixed->dwFileVersionMS & 0xFFFF, fixed->dwFileVersionLS >> 16, fixed->dwFileVersionLS & 0xFFFF,
+              fixed->dwProductVersionMS >> 16, fixed->dwProductVersionMS & 0xFFFF, fixed->dwProductVersionLS >> 16,
+              fixed->dwProductVersionLS & 0xFFFF, fixed->dwFileFlags, fixed->dwFileFlagsMask, fixed->dwFileOS,
+              fixed->dwFileType, fixed->dwFileSubtype);
+
+  if (!VerQueryValueA(data, "\\VarFileInfo\\Translation", &value, &length) || length < 4) {
+    std::printf("FAIL: VerQueryValueA(\\VarFileInfo\\Translation): no translation (length %u)\n", length);
+    return 1;
+  }
+  const WORD *translations = static_cast<const WORD *>(value);
+  for (UINT i = 0; i + 1 < length / 2; i += 2) {
+    std::printf("translation: %04x %04x\n", translations[i], translations[i + 1]);
+  }
+  int missing = 0;
+  for (const char *name : VersionStrings) {
+    char query[128];
+    std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", translations[0], translations[1], name);
+    if (VerQueryValueA(data, query, &value, &length) && length > 0) {
+      std::printf("%s: %s\n", name, static_cast<const char *>(value));
+    } else {
+      std::printf("FAIL: VerQueryValueA(%s): missing\n", query);
+      ++missing;
+    }
+  }
+  return missing == 0 ? 0 : 1;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: nrvharness.exe [--hold PATH] [--map PATH] DLL STEP...\n"
                "       nrvharness.exe --add-printer NAME PORT [DRIVER]\n"
+               "       nrvharness.exe --version-info DLL\n"
                "steps: create uninstall clean restart\n");
   return 2;
 }
@@ -243,6 +303,7 @@ int main(int argc, char **argv) {
   if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--add-printer") == 0) {
     return AddOtherPrinter(argv[2], argv[3], argc == 5 ? argv[4] : NULL);
   }
+  if (argc == 3 && std::strcmp(argv[1], "--version-info") == 0) return PrintVersionInfo(argv[2]);
 
   int i = 1;
   HANDLE held[8];

@@ -83,17 +83,24 @@ INSTANCE='2&3a5e4b7c&0&LPT1.4'
 NODE="$ENUM\\$INSTANCE"
 SETTINGS='HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows'
 
+# Each key is read once with `wine reg query KEY` (a Wine program start is
+# slow, and slower still in the virtual machine) and its lines kept here;
+# load_key runs in this shell so that the checks' subshells find them.
+declare -A queried
+load_key() {
+  [ -n "${queried[$1]+set}" ] || queried[$1]=$(wine reg query "$1" 2>/dev/null | tr -d '\r')
+}
 # The "TYPE DATA" of one value as `wine reg query` prints it ("" when the
 # key or the value is missing). A REG_MULTI_SZ prints its strings joined
 # by \0.
 query_value() {
-  wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
-    NAME=$2 awk -F '    ' '$1 == "" && $2 == ENVIRON["NAME"] { print $3 " " $4; exit }'
+  NAME=$2 awk -F '    ' '$1 == "" && $2 == ENVIRON["NAME"] { print $3 " " $4; exit }' <<<"${queried[$1]}"
 }
 # The names of a key's values, sorted.
 query_names() {
-  wine reg query "$1" 2>/dev/null | tr -d '\r' | awk -F '    ' '/^    / { print $2 }' | sort | tr '\n' '|'
+  awk -F '    ' '/^    / { print $2 }' <<<"${queried[$1]}" | sort | tr '\n' '|'
 }
+for key in "$NODE" "$NODE\\Device Parameters" "$SETTINGS"; do load_key "$key"; done
 value() { same "$1 : $2" "$(query_value "$1" "$2")" "$3"; }
 
 value "$NODE" Capabilities 'REG_DWORD 0x40'

@@ -38,7 +38,7 @@ work=${NRV_WINE_WORK:-$root/build/wine-e2e}
 template=$work/template
 
 ALL_CASES=(fresh_winxp fresh_win2k reinstall_winxp uninstall_then_create_winxp nt40 copies_winxp
-  remove_held_winxp deploy_held_winxp win98 nsis_winxp nsis_win98 nsis_faults_winxp)
+  remove_held_winxp deploy_held_winxp win98 version_info nsis_winxp nsis_win98 nsis_faults_winxp)
 
 passed=0
 failed=0
@@ -92,39 +92,30 @@ hive_grep() {
   hive_index "$1"
   grep -- "^$k$3" "$idx"
 }
-# The queries read their lines from a here-string, not from a process
-# substitution: in the virtual machine, under load, the substitution's
-# descriptor was at times gone before the loop opened it ("/dev/fd/63: No
-# such file or directory"). An empty here-string still gives one empty
-# line, which the loops pass over.
-
 # The values of one key, as the hive writes them: "name"=data, one a line.
 # The key path is given with single backslashes, relative to the hive's
 # root.
 hive_values() {
   local line
-  while IFS= read -r line; do
-    [ -n "$line" ] && printf '%s\n' "${line#*	}"
-  done <<<"$(hive_grep "$1" "$2" '	\("\|@\)')"
+  hive_grep "$1" "$2" '	\("\|@\)' | while IFS= read -r line; do printf '%s\n' "${line#*	}"; done
 }
 # The data of one value of one key ("" when the key or the value is missing).
 hive_value() {
   local line name want="\"${3,,}\""
-  while IFS= read -r line; do
+  hive_values "$1" "$2" | while IFS= read -r line; do
     name=${line%%=*}
-    if [ "${name,,}" == "$want" ]; then printf '%s\n' "${line#*=}"; return 0; fi
-  done <<<"$(hive_values "$1" "$2")"
+    if [ "${name,,}" == "$want" ]; then printf '%s\n' "${line#*=}"; break; fi
+  done
 }
 hive_has_key() { hive_grep "$1" "$2" '	\[' >/dev/null; }
 # The names of the direct subkeys of a key, sorted.
 hive_subkeys() {
   local line rest
-  while IFS= read -r line; do
-    [ -n "$line" ] || continue
+  hive_grep "$1" "$2" '\\[^	]*	\[' | while IFS= read -r line; do
     rest=${line#*	[}
     rest=${rest:${#2}+1}
     printf '%s\n' "${rest%%\\*}"
-  done <<<"$(hive_grep "$1" "$2" '\\[^	]*	\[')" | sort -u
+  done | sort -u
 }
 sysreg() { echo "$WINEPREFIX/system.reg"; }
 usrreg() { echo "$WINEPREFIX/user.reg"; }
@@ -862,6 +853,35 @@ case_nsis_faults_winxp() {
     "$(setup_stderr noload | sed 's/^\(Setup could not load \)C:\\.*\\ns[A-Za-z0-9]*\.tmp\\/\1TEMP\\/')" \
     'Setup could not load TEMP\NRVPNP.dll (error 126). Nothing has been changed.'
   expect_setup_changed_nothing noload
+}
+
+# The version resource of both DLLs as a setup program's version check
+# reads it (GetFileVersionInfoA, VerQueryValueA): the project version in the
+# fixed part and the strings, one US-English translation.
+case_version_info() {
+  new_prefix winxp
+  local version numbers
+  version=$(sed -n 's/^project(NorvaleSetup VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+  numbers=$(IFS=.; set -- $version 0 0 0; echo "$1.$2.$3.$4")
+  local entry name description os
+  for entry in "NRVPNP|Norvale TX-5400 printer setup for Windows NT|00040004" \
+    "NRVKSYS|Norvale TX-5400 printer setup for Windows 95, 98 and Me|00010004"; do
+    IFS='|' read -r name description os <<<"$entry"
+    harness "version-$name" --version-info "C:\\nrv\\$name.dll"
+    same "$name.dll: the version resource as VerQueryValueA gives it" \
+      "$(sed 's/\r$//' "$WINEPREFIX/version-$name.out")" "$(cat <<EOF
+fixed: signature feef04bd, structure 00010000, file $numbers, product $numbers, flags 0 of 3f, os $os, type 2, subtype 0
+translation: 0409 04b0
+CompanyName: Norvale
+FileDescription: $description
+FileVersion: $version
+InternalName: $name
+OriginalFilename: $name.dll
+ProductName: Norvale TX-5400 printer setup
+ProductVersion: $version
+EOF
+)"
+  done
 }
 
 # ---------------------------------------------------------------------------
