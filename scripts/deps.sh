@@ -12,7 +12,7 @@ set -euo pipefail
 want=(cmake make g++ libgtest-dev googletest g++-mingw-w64-i686 nsis)
 case "${1:-build}" in
   build) ;;
-  test) want+=(clang libclang-rt-14-dev) ;;
+  test) want+=(clang libclang-rt-14-dev time) ;;
   wine) want=(wine wine32:i386) ;;
   vm) want=(qemu-system-x86 debootstrap busybox-static xz-utils zstd util-linux) ;;
   *) echo "deps.sh: usage: deps.sh build|test|wine|vm" >&2; exit 2 ;;

@@ -9,9 +9,13 @@
 // through it, as Windows' symbolic keys are.
 #include <algorithm>
 #include <cstring>
+#include <ext/pb_ds/assoc_container.hpp>
+#include <ext/pb_ds/tree_policy.hpp>
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
+#include <unordered_map>
 
 #include "internal.h"
 
@@ -27,17 +31,198 @@ constexpr REGSAM kKeyWrite = READ_CONTROL | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 constexpr REGSAM kRootRights = 0xFFFFFFFFu;
 constexpr int kMaxLinkDepth = 32;
 
+// ---------------------------------------------------------------- names
+
+// Names compare as Windows compares them here: ASCII letters folded to
+// upper case, every other byte as it is, byte by byte without sign.
+unsigned char Folded(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 'a' + 'A') : u;
+}
+
+bool NameBefore(std::string_view a, std::string_view b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char x = Folded(a[i]), y = Folded(b[i]);
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
+struct NameLess {
+  bool operator()(std::string_view a, std::string_view b) const { return NameBefore(a, b); }
+};
+
+// ---------------------------------------------------------------- values
+
+// A key's values in order of first writing, found by name without
+// scanning a long list: a key with many values gets an index by the hash of
+// its folded name. A deleted value leaves a hole until the holes are half
+// of the list or a value is asked for by its place.
+class ValueList {
+ public:
+  struct Entry {
+    std::string name;
+    Value value;
+    bool live = true;
+  };
+
+  size_t Count() const { return entries_.size() - holes_; }
+
+  Entry *Find(std::string_view name) {
+    if (index_) {
+      auto range = index_->equal_range(NameHash(name));
+      for (auto it = range.first; it != range.second; ++it) {
+        if (SameName(entries_[it->second].name, name)) return &entries_[it->second];
+      }
+      return nullptr;
+    }
+    for (Entry &e : entries_) {
+      if (e.live && SameName(e.name, name)) return &e;
+    }
+    return nullptr;
+  }
+
+  void Store(std::string name, DWORD type, std::string data) {
+    if (Entry *e = Find(name)) {
+      e->value.type = type;
+      e->value.data = std::move(data);
+      return;
+    }
+    uint64_t hash = index_ ? NameHash(name) : 0;
+    Entry e;
+    e.name = std::move(name);
+    e.value.type = type;
+    e.value.data = std::move(data);
+    entries_.push_back(std::move(e));
+    if (index_) {
+      index_->emplace(hash, entries_.size() - 1);
+    } else if (entries_.size() > kIndexFrom) {
+      Reindex();
+    }
+  }
+
+  bool Erase(std::string_view name) {
+    Entry *e = Find(name);
+    if (!e) return false;
+    size_t at = static_cast<size_t>(e - entries_.data());
+    if (index_) {
+      auto range = index_->equal_range(NameHash(name));
+      for (auto it = range.first; it != range.second; ++it) {
+        if (it->second == at) {
+          index_->erase(it);
+          break;
+        }
+      }
+    }
+    e->live = false;
+    e->name.clear();
+    e->value.data.clear();
+    e->value.data.shrink_to_fit();
+    ++holes_;
+    if (holes_ * 2 > entries_.size()) Compact();
+    return true;
+  }
+
+  // The value at a place in the order of writing; null past the end.
+  const Entry *At(size_t index) {
+    if (holes_) Compact();
+    return index < entries_.size() ? &entries_[index] : nullptr;
+  }
+
+  template <typename F>
+  void ForEach(F f) const {
+    for (const Entry &e : entries_) {
+      if (e.live) f(e);
+    }
+  }
+
+ private:
+  static constexpr size_t kIndexFrom = 16;
+
+  void Compact() {
+    std::vector<Entry> kept;
+    kept.reserve(entries_.size() - holes_);
+    for (Entry &e : entries_) {
+      if (e.live) kept.push_back(std::move(e));
+    }
+    entries_.swap(kept);
+    holes_ = 0;
+    if (index_) Reindex();
+  }
+
+  void Reindex() {
+    index_ = std::make_unique<std::unordered_multimap<uint64_t, size_t>>();
+    index_->reserve(entries_.size());
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].live) index_->emplace(NameHash(entries_[i].name), i);
+    }
+  }
+
+  std::vector<Entry> entries_;
+  size_t holes_ = 0;
+  std::unique_ptr<std::unordered_multimap<uint64_t, size_t>> index_;
+};
+
+// ---------------------------------------------------------------- keys
+
+struct Node;
+using NodePtr = std::shared_ptr<Node>;
+
+// A key's subkeys, in two orders that each give the n-th key and find a key
+// in logarithmic time: by name without regard to case (how NT enumerates,
+// and how a name is looked up) and by creation (how 9x enumerates).
+using ByName = __gnu_pbds::tree<std::string_view, NodePtr, NameLess, __gnu_pbds::rb_tree_tag,
+                                __gnu_pbds::tree_order_statistics_node_update>;
+using ByCreation = __gnu_pbds::tree<uint64_t, Node *, std::less<uint64_t>, __gnu_pbds::rb_tree_tag,
+                                    __gnu_pbds::tree_order_statistics_node_update>;
+struct Subkeys {
+  ByName byName;  // keyed by a view of the subkey's own name, which never changes
+  ByCreation byCreation;
+  uint64_t next = 0;
+};
+
 struct Node : std::enable_shared_from_this<Node> {
   std::string name;  // as spelled when created
   Node *parent = nullptr;
-  std::vector<std::shared_ptr<Node>> children;        // in order of creation
-  std::vector<std::pair<std::string, Value>> values;  // in order of first writing
+  uint64_t created = 0;            // place in the parent's order of creation
+  std::unique_ptr<Subkeys> subkeys;  // null while there are none
+  ValueList values;
   REGSAM refused = 0;
   bool isLink = false;
   std::string target;  // of a link: "HKLM\\..."
   bool deleted = false;
+  // Pictures: `picture` shows the key as it is unless `changed`; a change
+  // marks the key and every key above it, so that a picture is taken again
+  // only along the paths that changed.
+  bool changed = true;
+  KeyPicturePtr picture;
+
+  Node() = default;
+  Node(const Node &) = delete;
+  Node &operator=(const Node &) = delete;
+  // Releases a deep branch without recursing on its depth.
+  ~Node() {
+    std::vector<NodePtr> pending;
+    Release(&pending);
+    while (!pending.empty()) {
+      NodePtr n = std::move(pending.back());
+      pending.pop_back();
+      if (n.use_count() == 1) n->Release(&pending);
+    }
+  }
+
+  void Release(std::vector<NodePtr> *pending) {
+    if (!subkeys) return;
+    for (auto &entry : subkeys->byName) {
+      entry.second->parent = nullptr;
+      pending->push_back(std::move(entry.second));
+    }
+    subkeys.reset();
+  }
 };
-using NodePtr = std::shared_ptr<Node>;
+
+using NodeList = std::vector<Node *>;
 
 struct OpenKey {
   NodePtr node;
@@ -71,7 +256,7 @@ int RootIndex(HKEY key) {
 
 int RootIndexByName(const std::string &name) {
   for (int i = 0; i < kRoots; ++i) {
-    if (detail::EqualNoCase(name, kRootShort[i]) || detail::EqualNoCase(name, kRootLong[i])) return i;
+    if (SameName(name, kRootShort[i]) || SameName(name, kRootLong[i])) return i;
   }
   return -1;
 }
@@ -79,49 +264,93 @@ int RootIndexByName(const std::string &name) {
 // The names of a path; empty names (doubled or trailing backslashes) drop out.
 std::vector<std::string> Split(const std::string &path) {
   std::vector<std::string> out;
-  std::string part;
-  for (char ch : path) {
-    if (ch == '\\') {
-      if (!part.empty()) out.push_back(part);
-      part.clear();
-    } else {
-      part += ch;
-    }
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('\\', start);
+    size_t end = slash == std::string::npos ? path.size() : slash;
+    if (end > start) out.push_back(path.substr(start, end - start));
+    if (slash == std::string::npos) break;
+    start = slash + 1;
   }
-  if (!part.empty()) out.push_back(part);
   return out;
 }
 
-Node *FindChild(const Node *node, const std::string &name) {
-  std::string upper = detail::Upper(name);
-  for (const NodePtr &child : node->children) {
-    if (detail::Upper(child->name) == upper) return child.get();
-  }
-  return nullptr;
+void MarkChanged(Node *node) {
+  for (Node *n = node; n && !n->changed; n = n->parent) n->changed = true;
+}
+
+Node *FindChild(const Node *node, std::string_view name) {
+  if (!node->subkeys) return nullptr;
+  auto it = node->subkeys->byName.find(name);
+  return it == node->subkeys->byName.end() ? nullptr : it->second.get();
+}
+
+size_t ChildCount(const Node *node) { return node->subkeys ? node->subkeys->byName.size() : 0; }
+
+// Puts a new key (not yet in any tree) under parent, at the given place in
+// the order of creation or, without one, at its end.
+void Attach(Node *parent, const NodePtr &child, const uint64_t *created = nullptr) {
+  if (!parent->subkeys) parent->subkeys = std::make_unique<Subkeys>();
+  Subkeys &s = *parent->subkeys;
+  child->parent = parent;
+  child->created = created ? *created : s.next++;
+  s.byName.insert(std::make_pair(std::string_view(child->name), child));
+  s.byCreation.insert(std::make_pair(child->created, child.get()));
+  MarkChanged(parent);
 }
 
 Node *AddChild(Node *parent, const std::string &name) {
   auto child = std::make_shared<Node>();
   child->name = name;
-  child->parent = parent;
-  parent->children.push_back(child);
+  Attach(parent, child);
   return child.get();
 }
 
-void MarkDeleted(Node *node) {
-  node->deleted = true;
-  for (const NodePtr &child : node->children) MarkDeleted(child.get());
+// Takes a key out of its parent's lists; the caller holds it.
+void Detach(Node *node) {
+  Node *parent = node->parent;
+  parent->subkeys->byCreation.erase(node->created);
+  parent->subkeys->byName.erase(std::string_view(node->name));
+  node->parent = nullptr;
+  MarkChanged(parent);
+}
+
+// The subkey at a place in the order RegEnumKeyA gives them; null past the end.
+Node *ChildAt(const Node *node, size_t index) {
+  if (index >= ChildCount(node)) return nullptr;
+  if (reg().sorted) return node->subkeys->byName.find_by_order(index)->second.get();
+  return node->subkeys->byCreation.find_by_order(index)->second;
+}
+
+// Subkeys in the order RegEnumKeyA gives them.
+NodeList Ordered(const Node *node) {
+  NodeList out;
+  if (!node->subkeys) return out;
+  out.reserve(node->subkeys->byName.size());
+  if (reg().sorted) {
+    for (const auto &entry : node->subkeys->byName) out.push_back(entry.second.get());
+  } else {
+    for (const auto &entry : node->subkeys->byCreation) out.push_back(entry.second);
+  }
+  return out;
+}
+
+// Every key of a branch, the top first, without recursing on its depth.
+NodeList Branch(Node *top) {
+  NodeList out = {top};
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (!out[i]->subkeys) continue;
+    for (const auto &entry : out[i]->subkeys->byName) out.push_back(entry.second.get());
+  }
+  return out;
 }
 
 // Takes a key (with its subtree, or a link alone) out of the tree.
 void Remove(Node *node) {
-  Node *parent = node->parent;
-  if (!parent) return;  // a root
+  if (!node->parent) return;  // a root
   NodePtr hold = node->shared_from_this();
-  auto &siblings = parent->children;
-  siblings.erase(std::remove(siblings.begin(), siblings.end(), hold), siblings.end());
-  node->parent = nullptr;
-  MarkDeleted(node);
+  Detach(node);
+  for (Node *n : Branch(node)) n->deleted = true;
 }
 
 struct Walked {
@@ -210,42 +439,15 @@ Node *Ensure(Node *start, const std::vector<std::string> &names, int depth) {
   return cur;
 }
 
-// Subkeys in the order RegEnumKeyA gives them.
-std::vector<Node *> Ordered(const Node *node) {
-  std::vector<Node *> out;
-  for (const NodePtr &child : node->children) out.push_back(child.get());
-  if (reg().sorted) {
-    std::stable_sort(out.begin(), out.end(),
-                     [](const Node *a, const Node *b) { return detail::Upper(a->name) < detail::Upper(b->name); });
-  }
-  return out;
-}
-
-std::pair<std::string, Value> *FindValue(Node *node, const std::string &name) {
-  std::string upper = detail::Upper(name);
-  for (auto &entry : node->values) {
-    if (detail::Upper(entry.first) == upper) return &entry;
-  }
-  return nullptr;
-}
-
-void StoreValue(Node *node, const std::string &name, DWORD type, const std::string &data) {
-  if (auto *entry = FindValue(node, name)) {
-    entry->second.type = type;
-    entry->second.data = data;
-  } else {
-    Value v;
-    v.type = type;
-    v.data = data;
-    node->values.emplace_back(name, v);
-  }
+void StoreValue(Node *node, std::string name, DWORD type, std::string data) {
+  node->values.Store(std::move(name), type, std::move(data));
+  MarkChanged(node);
 }
 
 // False when the key has no value of that name (names are unique in a key).
 bool EraseValue(Node *node, const std::string &name) {
-  auto *entry = FindValue(node, name);
-  if (!entry) return false;
-  node->values.erase(node->values.begin() + (entry - node->values.data()));
+  if (!node->values.Erase(name)) return false;
+  MarkChanged(node);
   return true;
 }
 
@@ -428,9 +630,30 @@ void ResetRegistry(Os os) { reg() = MakeRegistry(os); }
 
 // ---------------------------------------------------------------- machine functions
 
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Folded(a[i]) != Folded(b[i])) return false;
+  }
+  return true;
+}
+
+uint64_t NameHash(std::string_view s) {
+  uint64_t h = 1469598103934665603ull;
+  for (char c : s) h = (h ^ Folded(c)) * 1099511628211ull;
+  return h;
+}
+
 void SetSubtreeDelete(bool subtree) { reg().subtreeDelete = subtree; }
 
-void SetSortedEnumeration(bool sorted) { reg().sorted = sorted; }
+void SetSortedEnumeration(bool sorted) {
+  if (reg().sorted == sorted) return;
+  reg().sorted = sorted;
+  // Every picture shows the other order.
+  for (const NodePtr &root : reg().roots) {
+    for (Node *n : Branch(root.get())) n->changed = true;
+  }
+}
 
 void CreateKey(const std::string &path) { EnsureKey(path); }
 
@@ -470,9 +693,9 @@ void DeleteValue(const std::string &path, const std::string &name) {
 std::optional<Value> GetValue(const std::string &path, const std::string &name) {
   Node *node = FindKey(path);
   if (!node) return std::nullopt;
-  auto *entry = FindValue(node, name);
+  const ValueList::Entry *entry = node->values.Find(name);
   if (!entry) return std::nullopt;
-  return entry->second;
+  return entry->value;
 }
 
 std::optional<std::string> GetString(const std::string &path, const std::string &name) {
@@ -492,7 +715,7 @@ std::vector<std::string> SubkeyNames(const std::string &path) {
 std::vector<std::string> ValueNames(const std::string &path) {
   std::vector<std::string> out;
   if (Node *node = FindKey(path)) {
-    for (const auto &entry : node->values) out.push_back(entry.first);
+    node->values.ForEach([&out](const ValueList::Entry &e) { out.push_back(e.name); });
   }
   return out;
 }
@@ -501,18 +724,15 @@ namespace {
 // Puts `fresh` in the place of the parent's key of that name (keeping its
 // spelling and its place in the order of creation), or adds it.
 void Replace(Node *parent, const NodePtr &fresh) {
-  fresh->parent = parent;
   Node *old = FindChild(parent, fresh->name);
   if (!old) {
-    parent->children.push_back(fresh);
+    Attach(parent, fresh);
     return;
   }
   fresh->name = old->name;
-  NodePtr hold = old->shared_from_this();
-  auto &siblings = parent->children;
-  *std::find(siblings.begin(), siblings.end(), hold) = fresh;
-  hold->parent = nullptr;
-  MarkDeleted(hold.get());
+  uint64_t place = old->created;
+  Remove(old);
+  Attach(parent, fresh, &place);
 }
 }  // namespace
 
@@ -535,23 +755,91 @@ void LinkKey(const std::string &linkPath, const std::string &targetPath) {
 // created first.
 void DenyAccess(const std::string &path, REGSAM refused) { EnsureKey(path)->refused = refused; }
 
-namespace {
-void DumpNode(const Node *node, const std::string &path, std::vector<RegKeyDump> *out) {
-  RegKeyDump d;
-  d.path = path;
-  d.values = node->values;
-  out->push_back(d);
-  for (const Node *child : Ordered(node)) {
-    if (!child->isLink) DumpNode(child, path + "\\" + child->name, out);
+KeyPicture::~KeyPicture() {
+  // A deep chain is let go of a key at a time; a picture no other holds
+  // gives its subkeys up before it goes.
+  std::vector<KeyPicturePtr> pending;
+  for (auto &s : subkeys) pending.push_back(std::move(s.second));
+  subkeys.clear();
+  while (!pending.empty()) {
+    KeyPicturePtr p = std::move(pending.back());
+    pending.pop_back();
+    if (p.use_count() != 1) continue;
+    // Pictures are made non-const and only shared as const.
+    auto &below = const_cast<KeyPicture &>(*p).subkeys;
+    for (auto &s : below) pending.push_back(std::move(s.second));
+    below.clear();
   }
+}
+
+namespace {
+// A fresh picture of every key of the branch that changed since its last
+// one; the others are shared as they are. The keys are pictured after the
+// keys below them, without recursing on the depth.
+KeyPicturePtr Picture(Node *top) {
+  NodeList stale;
+  NodeList stack = {top};
+  while (!stack.empty()) {
+    Node *n = stack.back();
+    stack.pop_back();
+    if (!n->changed && n->picture) continue;
+    stale.push_back(n);
+    if (!n->subkeys) continue;
+    for (const auto &entry : n->subkeys->byName) {
+      if (!entry.second->isLink) stack.push_back(entry.second.get());
+    }
+  }
+  // Parents come before their subkeys in `stale`.
+  for (size_t i = stale.size(); i-- > 0;) {
+    Node *n = stale[i];
+    auto p = std::make_shared<KeyPicture>();
+    p->values.reserve(n->values.Count());
+    n->values.ForEach([&p](const ValueList::Entry &e) { p->values.emplace_back(e.name, e.value); });
+    NodeList children = Ordered(n);
+    p->subkeys.reserve(children.size());
+    for (Node *c : children) {
+      if (!c->isLink) p->subkeys.emplace_back(c->name, c->picture);
+    }
+    n->picture = std::move(p);
+    n->changed = false;
+  }
+  return top->picture;
 }
 }  // namespace
 
+KeyPicturePtr PictureRegistry() {
+  auto machine = std::make_shared<KeyPicture>();
+  for (int i = 0; i < kRoots; ++i) machine->subkeys.emplace_back(kRootShort[i], Picture(reg().roots[i].get()));
+  return machine;
+}
+
 std::vector<RegKeyDump> DumpRegistry() {
   std::vector<RegKeyDump> out;
-  for (int i = 0; i < kRoots; ++i) DumpNode(reg().roots[i].get(), kRootShort[i], &out);
+  KeyPicturePtr machine = PictureRegistry();
+  // Depth first, each key before its subkeys, in their order.
+  std::vector<std::pair<std::string, const KeyPicture *>> stack;
+  for (size_t i = machine->subkeys.size(); i-- > 0;) {
+    stack.emplace_back(machine->subkeys[i].first, machine->subkeys[i].second.get());
+  }
+  while (!stack.empty()) {
+    std::string path = std::move(stack.back().first);
+    const KeyPicture *p = stack.back().second;
+    stack.pop_back();
+    for (size_t i = p->subkeys.size(); i-- > 0;) {
+      stack.emplace_back(path + "\\" + p->subkeys[i].first, p->subkeys[i].second.get());
+    }
+    out.push_back(RegKeyDump{std::move(path), p->values});
+  }
   return out;
 }
+
+KeyWriter::KeyWriter(const std::string &path) : node_(EnsureKey(path)->shared_from_this()) {}
+
+void KeyWriter::Set(std::string name, DWORD type, std::string data) {
+  StoreValue(static_cast<Node *>(node_.get()), std::move(name), type, std::move(data));
+}
+
+void KeyWriter::Delete(const std::string &name) { EraseValue(static_cast<Node *>(node_.get()), name); }
 
 }  // namespace sim
 
@@ -612,9 +900,9 @@ extern "C" LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD l
   if (rc != ERROR_SUCCESS) return t.Ret(rc);
   if (lpReserved || (lpData && !lpcbData)) return t.Ret(ERROR_INVALID_PARAMETER);
   if (!(k.granted & KEY_QUERY_VALUE)) return t.Ret(ERROR_ACCESS_DENIED);
-  auto *entry = sim::FindValue(k.node.get(), lpValueName ? lpValueName : "");
+  const sim::ValueList::Entry *entry = k.node->values.Find(lpValueName ? lpValueName : "");
   if (!entry) return t.Ret(ERROR_FILE_NOT_FOUND);
-  const sim::Value &v = entry->second;
+  const sim::Value &v = entry->value;
   DWORD size = static_cast<DWORD>(v.data.size());
   if (lpType) *lpType = v.type;
   if (lpData && size > *lpcbData) {
@@ -646,17 +934,21 @@ extern "C" LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchC
   if (!(k.granted & KEY_QUERY_VALUE)) return t.Ret(ERROR_ACCESS_DENIED);
   const sim::Node *node = k.node.get();
   DWORD maxSub = 0, maxName = 0, maxData = 0;
-  for (const auto &child : node->children) maxSub = std::max(maxSub, static_cast<DWORD>(child->name.size()));
-  for (const auto &entry : node->values) {
-    maxName = std::max(maxName, static_cast<DWORD>(entry.first.size()));
-    maxData = std::max(maxData, static_cast<DWORD>(entry.second.data.size()));
+  if (node->subkeys) {
+    for (const auto &child : node->subkeys->byName) {
+      maxSub = std::max(maxSub, static_cast<DWORD>(child.second->name.size()));
+    }
   }
+  node->values.ForEach([&maxName, &maxData](const sim::ValueList::Entry &e) {
+    maxName = std::max(maxName, static_cast<DWORD>(e.name.size()));
+    maxData = std::max(maxData, static_cast<DWORD>(e.value.data.size()));
+  });
   if (lpClass && *lpcchClass) lpClass[0] = '\0';
   if (lpcchClass) *lpcchClass = 0;
-  if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(node->children.size());
+  if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(sim::ChildCount(node));
   if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = maxSub;
   if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
-  if (lpcValues) *lpcValues = static_cast<DWORD>(node->values.size());
+  if (lpcValues) *lpcValues = static_cast<DWORD>(node->values.Count());
   if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = maxName;
   if (lpcbMaxValueLen) *lpcbMaxValueLen = maxData;
   if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
@@ -676,9 +968,9 @@ extern "C" LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD
   if (rc != ERROR_SUCCESS) return t.Ret(rc);
   if (!lpName) return t.Ret(ERROR_INVALID_PARAMETER);
   if (!(k.granted & KEY_ENUMERATE_SUB_KEYS)) return t.Ret(ERROR_ACCESS_DENIED);
-  std::vector<sim::Node *> children = sim::Ordered(k.node.get());
-  if (dwIndex >= children.size()) return t.Ret(ERROR_NO_MORE_ITEMS);
-  const std::string &name = children[dwIndex]->name;
+  const sim::Node *child = sim::ChildAt(k.node.get(), dwIndex);
+  if (!child) return t.Ret(ERROR_NO_MORE_ITEMS);
+  const std::string &name = child->name;
   if (name.size() + 1 > cchName) return t.Ret(ERROR_MORE_DATA);
   std::memcpy(lpName, name.c_str(), name.size() + 1);
   t.AddArg(Str(name.c_str()));
@@ -698,10 +990,10 @@ extern "C" LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName
     return t.Ret(ERROR_INVALID_PARAMETER);
   }
   if (!(k.granted & KEY_QUERY_VALUE)) return t.Ret(ERROR_ACCESS_DENIED);
-  const auto &values = k.node->values;
-  if (dwIndex >= values.size()) return t.Ret(ERROR_NO_MORE_ITEMS);
-  const std::string &name = values[dwIndex].first;
-  const sim::Value &v = values[dwIndex].second;
+  const sim::ValueList::Entry *entry = k.node->values.At(dwIndex);
+  if (!entry) return t.Ret(ERROR_NO_MORE_ITEMS);
+  const std::string &name = entry->name;
+  const sim::Value &v = entry->value;
   DWORD size = static_cast<DWORD>(v.data.size());
   if (name.size() + 1 > *lpcchValueName) return t.Ret(ERROR_MORE_DATA);
   if (lpData && size > *lpcbData) {
@@ -753,7 +1045,7 @@ extern "C" LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (!node) return t.Ret(ERROR_FILE_NOT_FOUND);
   }
   if (node->refused & DELETE) return t.Ret(ERROR_ACCESS_DENIED);
-  if (!node->children.empty() && !sim::reg().subtreeDelete) return t.Ret(ERROR_ACCESS_DENIED);
+  if (sim::ChildCount(node) && !sim::reg().subtreeDelete) return t.Ret(ERROR_ACCESS_DENIED);
   sim::Remove(node);
   return t.Ret(ERROR_SUCCESS);
 }

@@ -14,8 +14,10 @@
 #define NRV_SIM_SIM_H
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "../platform/hostwin.h"
@@ -156,6 +158,11 @@ void SetSubtreeDelete(bool subtree);
 // order they were created (9x). Reset() sets it for the system.
 void SetSortedEnumeration(bool sorted);
 
+// Names compare as the registry compares them: ASCII letters without
+// regard to case, every other byte as it is. NameHash agrees with SameName.
+bool SameName(std::string_view a, std::string_view b);
+uint64_t NameHash(std::string_view name);
+
 void CreateKey(const std::string &path);  // with every missing parent
 bool KeyExists(const std::string &path);
 void DeleteKeyTree(const std::string &path);  // nothing when it is missing
@@ -181,6 +188,38 @@ void LinkKey(const std::string &linkPath, const std::string &targetPath);
 // (RegOpenKeyA, RegCreateKeyA) gets the rest, and fails when nothing is
 // left. DELETE refused keeps RegDeleteKeyA from removing the key.
 void DenyAccess(const std::string &path, REGSAM refused);
+
+// A picture of a key at one moment, with everything below it: its values
+// in order of writing and its subkeys in the order RegEnumKeyA gives them
+// (links left out). Pictures never change; a key that did not change
+// between two pictures is the same object in both, so a picture costs what
+// changed since the last one, and two compare by pointer where nothing did.
+struct KeyPicture;
+using KeyPicturePtr = std::shared_ptr<const KeyPicture>;
+struct KeyPicture {
+  std::vector<std::pair<std::string, Value>> values;
+  std::vector<std::pair<std::string, KeyPicturePtr>> subkeys;
+  KeyPicture() = default;
+  KeyPicture(const KeyPicture &) = default;
+  KeyPicture &operator=(const KeyPicture &) = default;
+  ~KeyPicture();  // lets a deep branch go without recursing on its depth
+};
+// The machine now: a picture whose subkeys are the roots "HKCR", "HKCU",
+// "HKLM" and "HKU".
+KeyPicturePtr PictureRegistry();
+
+// A key found (or made, with its parents) once and then written many times,
+// as an import of a .reg file writes it: each write costs what it writes,
+// however deep the key lies. Throws as CreateKey does.
+class KeyWriter {
+ public:
+  explicit KeyWriter(const std::string &path);
+  void Set(std::string name, DWORD type, std::string data);
+  void Delete(const std::string &name);  // nothing when it is missing
+
+ private:
+  std::shared_ptr<void> node_;
+};
 
 // The whole registry as "PATH" -> values, for comparing before and after.
 struct RegKeyDump {
@@ -245,6 +284,15 @@ std::optional<Driver> FindDriver(const std::string &name);
 // (with the queue's key under the printers key and its "Devices" entry).
 void AddQueue(const Queue &queue);
 void AddDriver(const Driver &driver);
+// What the spooler service does when it starts: every queue and driver that
+// the registry describes under the spooler's keys becomes one of its queues
+// or drivers, with the fields the key holds (an earlier one of that name is
+// replaced); the registry is left as it is, and from then on the spooler
+// keeps those keys, and the user's "Devices" and "PrinterPorts" entries, in
+// step as for its own. A missing or mistyped field is empty. A key the
+// spooler could not list stays in the registry only: the lines returned
+// name each one and why ("PATH: reason").
+std::vector<std::string> LoadSpoolerFromRegistry();
 
 // ---------------------------------------------------------------- services
 

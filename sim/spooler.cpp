@@ -47,7 +47,9 @@
 //   pPrinter.
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "internal.h"
@@ -79,7 +81,8 @@ struct PrinterHandle {
 
 struct Spooler {
   std::vector<Driver> drivers;
-  std::vector<QueueRecord> queues;
+  std::map<uint64_t, QueueRecord> queues;  // by id: in the order they were added
+  std::unordered_map<std::string, uint64_t> queueIds;  // by upper-case name
   uint64_t nextQueueId = 1;
   std::map<uintptr_t, PrinterHandle> handles;  // every handle given out, closed ones too
 };
@@ -166,18 +169,28 @@ int DriverIndex(const std::string &name, const std::string &environment) {
   return -1;
 }
 
-QueueRecord *FindQueueRecord(const std::string &name) {
-  for (QueueRecord &r : spooler().queues) {
-    if (detail::EqualNoCase(r.queue.name, name)) return &r;
-  }
-  return nullptr;
+QueueRecord *FindQueueById(uint64_t id) {
+  auto it = spooler().queues.find(id);
+  return it == spooler().queues.end() ? nullptr : &it->second;
 }
 
-QueueRecord *FindQueueById(uint64_t id) {
-  for (QueueRecord &r : spooler().queues) {
-    if (r.id == id) return &r;
-  }
-  return nullptr;
+QueueRecord *FindQueueRecord(const std::string &name) {
+  auto it = spooler().queueIds.find(detail::Upper(name));
+  return it == spooler().queueIds.end() ? nullptr : FindQueueById(it->second);
+}
+
+void RemoveQueueRecord(uint64_t id) {
+  auto it = spooler().queues.find(id);
+  if (it == spooler().queues.end()) return;
+  spooler().queueIds.erase(detail::Upper(it->second.queue.name));
+  spooler().queues.erase(it);
+}
+
+// Gives a record its queue, a new name included.
+void SetQueue(QueueRecord *record, const Queue &queue) {
+  spooler().queueIds.erase(detail::Upper(record->queue.name));
+  record->queue = queue;
+  spooler().queueIds[detail::Upper(queue.name)] = record->id;
 }
 
 bool DriverFileFound(const std::string &file) {
@@ -204,25 +217,34 @@ void WriteDriverKey(const Driver &d) {
   }
 }
 
+// A queue's fields and the values of its key that hold them, in the order
+// the spooler writes them (after "Name").
+struct QueueText {
+  const char *value;
+  std::string Queue::*field;
+};
+const QueueText QueueTexts[] = {
+    {"Share Name", &Queue::shareName},         {"Port", &Queue::portName},
+    {"Printer Driver", &Queue::driverName},    {"Description", &Queue::comment},
+    {"Location", &Queue::location},            {"Separator File", &Queue::sepFile},
+    {"Print Processor", &Queue::printProcessor}, {"Datatype", &Queue::datatype},
+    {"Parameters", &Queue::parameters},
+};
+struct QueueNumber {
+  const char *value;
+  DWORD Queue::*field;
+};
+const QueueNumber QueueNumbers[] = {
+    {"Attributes", &Queue::attributes}, {"Priority", &Queue::priority}, {"Default Priority", &Queue::defaultPriority},
+    {"StartTime", &Queue::startTime},   {"UntilTime", &Queue::untilTime}, {"Status", &Queue::status},
+};
+
 void WriteQueueValues(const Queue &q) {
   std::string key = QueueKey(q.name);
   CreateKey(key);
   SetString(key, "Name", q.name);
-  SetString(key, "Share Name", q.shareName);
-  SetString(key, "Port", q.portName);
-  SetString(key, "Printer Driver", q.driverName);
-  SetString(key, "Description", q.comment);
-  SetString(key, "Location", q.location);
-  SetString(key, "Separator File", q.sepFile);
-  SetString(key, "Print Processor", q.printProcessor);
-  SetString(key, "Datatype", q.datatype);
-  SetString(key, "Parameters", q.parameters);
-  SetDword(key, "Attributes", q.attributes);
-  SetDword(key, "Priority", q.priority);
-  SetDword(key, "Default Priority", q.defaultPriority);
-  SetDword(key, "StartTime", q.startTime);
-  SetDword(key, "UntilTime", q.untilTime);
-  SetDword(key, "Status", q.status);
+  for (const QueueText &t : QueueTexts) SetString(key, t.value, q.*t.field);
+  for (const QueueNumber &n : QueueNumbers) SetDword(key, n.value, q.*n.field);
 }
 
 void WriteUserEntries(const Queue &q) {
@@ -273,8 +295,8 @@ QueueRecord &AddQueueRecord(const Queue &queue) {
   QueueRecord record;
   record.id = spooler().nextQueueId++;
   record.queue = queue;
-  spooler().queues.push_back(record);
-  return spooler().queues.back();
+  spooler().queueIds[detail::Upper(queue.name)] = record.id;
+  return spooler().queues.emplace(record.id, record).first->second;
 }
 
 void StoreDriver(const Driver &driver) {
@@ -345,7 +367,7 @@ std::vector<Driver> Drivers() { return spooler().drivers; }
 
 std::vector<Queue> Queues() {
   std::vector<Queue> out;
-  for (const QueueRecord &r : spooler().queues) out.push_back(r.queue);
+  for (const auto &entry : spooler().queues) out.push_back(entry.second.queue);
   return out;
 }
 
@@ -368,7 +390,7 @@ void AddQueue(const Queue &queue) {
   QueueRecord *existing = FindQueueRecord(queue.name);
   if (existing) {
     RemoveQueueState(existing->queue.name);
-    existing->queue = queue;
+    SetQueue(existing, queue);
   } else {
     AddQueueRecord(queue);
   }
@@ -379,6 +401,165 @@ void AddDriver(const Driver &driver) {
   Driver d = driver;
   if (d.environment.empty()) d.environment = OwnEnvironment();
   StoreDriver(d);
+}
+
+namespace {
+
+// A value of the key as the spooler reads it: text (REG_SZ or
+// REG_EXPAND_SZ, up to its first NUL), a double word, or a list; nullopt
+// when missing or of another type.
+std::optional<std::string> TextValue(const std::string &key, const char *name) {
+  std::optional<Value> v = GetValue(key, name);
+  if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ)) return std::nullopt;
+  return v->data.substr(0, v->data.find('\0'));
+}
+
+std::optional<DWORD> DwordValue(const std::string &key, const char *name) {
+  std::optional<Value> v = GetValue(key, name);
+  if (!v || v->type != REG_DWORD || v->data.size() != 4) return std::nullopt;
+  DWORD out = 0;
+  for (int i = 3; i >= 0; --i) out = (out << 8) | static_cast<unsigned char>(v->data[i]);
+  return out;
+}
+
+std::vector<std::string> ListValue(const std::string &key, const char *name) {
+  std::vector<std::string> out;
+  std::optional<Value> v = GetValue(key, name);
+  if (!v || v->type != REG_MULTI_SZ) return out;
+  size_t pos = 0;
+  while (pos < v->data.size()) {
+    size_t nul = v->data.find('\0', pos);
+    std::string item = v->data.substr(pos, nul == std::string::npos ? std::string::npos : nul - pos);
+    if (item.empty()) break;
+    out.push_back(item);
+    if (nul == std::string::npos) break;
+    pos = nul + 1;
+  }
+  return out;
+}
+
+// A printer key as the spooler service lists it when it starts: every field
+// it finds; a missing or mistyped one is empty (the print processor
+// "WinPrint" and the data type "RAW", as the spooler fills them in).
+Queue QueueFromKey(const std::string &key, const std::string &name) {
+  Queue q;
+  q.name = name;
+  q.printProcessor = "WinPrint";
+  q.datatype = "RAW";
+  for (const QueueText &t : QueueTexts) {
+    if (std::optional<std::string> v = TextValue(key, t.value)) q.*t.field = *v;
+  }
+  for (const QueueNumber &n : QueueNumbers) q.*n.field = DwordValue(key, n.value).value_or(0);
+  return q;
+}
+
+// A driver key: nullopt, with the reason, when the spooler could not load
+// it (it has no driver file to load).
+std::optional<Driver> DriverFromKey(const std::string &key, const std::string &name, const std::string &environment,
+                                    DWORD version, std::string *why) {
+  std::optional<std::string> path = TextValue(key, "Driver");
+  if (!path || path->empty()) {
+    *why = "no \"Driver\" text value: the spooler loads no driver without its driver file";
+    return std::nullopt;
+  }
+  Driver d;
+  d.name = name;
+  d.environment = environment;
+  d.version = version;
+  d.driverPath = *path;
+  d.dataFile = TextValue(key, "Data File").value_or("");
+  d.configFile = TextValue(key, "Configuration File").value_or("");
+  d.helpFile = TextValue(key, "Help File").value_or("");
+  d.dependentFiles = ListValue(key, "Dependent Files");
+  d.monitorName = TextValue(key, "Monitor").value_or("");
+  d.defaultDataType = TextValue(key, "Datatype").value_or("");
+  bool level3 = false;
+  for (const char *v : {"Help File", "Dependent Files", "Monitor", "Datatype"}) level3 = level3 || GetValue(key, v);
+  d.level = level3 ? 3 : 2;
+  return d;
+}
+
+// "Version-N" -> N.
+bool VersionKey(const std::string &name, DWORD *version) {
+  const std::string prefix = "VERSION-";
+  if (name.size() <= prefix.size() || name.size() > prefix.size() + 9 ||
+      detail::Upper(name.substr(0, prefix.size())) != prefix) {
+    return false;
+  }
+  DWORD v = 0;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+    v = v * 10 + static_cast<DWORD>(name[i] - '0');
+  }
+  *version = v;
+  return true;
+}
+
+void LoadDriver(const std::string &key, const std::string &name, const std::string &environment, DWORD version,
+                std::vector<std::string> *notes) {
+  std::string why;
+  std::optional<Driver> d = DriverFromKey(key, name, environment, version, &why);
+  if (!d) {
+    notes->push_back(key + ": " + why);
+    return;
+  }
+  int i = DriverIndex(d->name, d->environment);
+  if (i >= 0) {
+    spooler().drivers[i] = *d;
+  } else {
+    spooler().drivers.push_back(*d);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> LoadSpoolerFromRegistry() {
+  std::vector<std::string> notes;
+  // Queues: the keys below the printers key. Names are unique in a key, so
+  // only the queues the spooler held before can be met again.
+  std::map<std::string, uint64_t> held;  // by upper-case name, the record's id
+  for (const auto &entry : spooler().queues) held[detail::Upper(entry.second.queue.name)] = entry.first;
+  for (const std::string &name : SubkeyNames(PrintersKey())) {
+    std::string key = QueueKey(name);
+    if (!ValidPrinterName(name.c_str())) {
+      notes.push_back(key + ": a printer name holds no ','");
+      continue;
+    }
+    Queue q = QueueFromKey(key, name);
+    auto it = held.find(detail::Upper(name));
+    if (it != held.end()) {
+      SetQueue(FindQueueById(it->second), q);
+    } else {
+      AddQueueRecord(q);
+    }
+  }
+  // Drivers: below each environment's "Drivers" key, on NT in a
+  // "Version-N" key for the version N.
+  std::string environments = PrintKey() + "\\Environments";
+  for (const std::string &env : SubkeyNames(environments)) {
+    std::string environment = Environment(env.c_str());
+    std::string drivers = environments + "\\" + env + "\\Drivers";
+    if (environment.empty()) {
+      if (!SubkeyNames(drivers).empty()) {
+        notes.push_back(environments + "\\" + env + ": the spooler serves the environments \"" + NtEnvironment +
+                        "\" and \"" + W9xEnvironment + "\" only");
+      }
+      continue;
+    }
+    for (const std::string &sub : SubkeyNames(drivers)) {
+      std::string key = drivers + "\\" + sub;
+      DWORD version = 0;
+      bool versioned = Nt() && environment == NtEnvironment;
+      if (!versioned) {
+        LoadDriver(key, sub, environment, 0, &notes);
+      } else if (!VersionKey(sub, &version)) {
+        notes.push_back(key + ": expected a \"Version-N\" key for the drivers of version N");
+      } else {
+        for (const std::string &name : SubkeyNames(key)) LoadDriver(key + "\\" + name, name, environment, version, &notes);
+      }
+    }
+  }
+  return notes;
 }
 
 namespace detail {
@@ -461,8 +642,10 @@ extern "C" BOOL WINAPI DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPS
   int i = sim::DriverIndex(pDriverName, environment);
   if (i < 0) return t.Fail(FALSE, ERROR_UNKNOWN_PRINTER_DRIVER);
   if (environment == sim::OwnEnvironment()) {
-    for (const sim::QueueRecord &r : sim::spooler().queues) {
-      if (sim::detail::EqualNoCase(r.queue.driverName, pDriverName)) return t.Fail(FALSE, ERROR_PRINTER_DRIVER_IN_USE);
+    for (const auto &entry : sim::spooler().queues) {
+      if (sim::detail::EqualNoCase(entry.second.queue.driverName, pDriverName)) {
+        return t.Fail(FALSE, ERROR_PRINTER_DRIVER_IN_USE);
+      }
     }
   }
   std::string key = sim::DriverKey(sim::spooler().drivers[i]);
@@ -556,13 +739,7 @@ extern "C" BOOL WINAPI DeletePrinter(HANDLE hPrinter) {
   if (!record) return t.Fail(FALSE, err);
   if (sim::Nt() && !(handle->access & DELETE)) return t.Fail(FALSE, ERROR_ACCESS_DENIED);
   std::string name = record->queue.name;
-  std::vector<sim::QueueRecord> &queues = sim::spooler().queues;
-  for (size_t i = 0; i < queues.size(); ++i) {
-    if (queues[i].id == record->id) {
-      queues.erase(queues.begin() + i);
-      break;
-    }
-  }
+  sim::RemoveQueueRecord(record->id);
   sim::RemoveQueueState(name);
   return t.Ok(TRUE);
 }
@@ -702,7 +879,7 @@ extern "C" BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter
       if (entry.second.open) sim::detail::HandleOpened(entry.first, "printer:" + q.name);
     }
   }
-  record->queue = q;
+  sim::SetQueue(record, q);
   sim::WriteQueueValues(q);
   sim::WriteUserEntries(q);
   return t.Ok(TRUE);

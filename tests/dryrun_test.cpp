@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -107,10 +108,16 @@ bool HasOp(const regfile::File &file, regfile::Op::Kind kind, const string &key,
   return false;
 }
 
-// A .reg written by the tool, as the registry editor would read it.
-regfile::File ParseWritten(const fs::path &path) {
+// A .reg written by the tool, as the registry editor would read it: for a
+// system whose editor reads Version 5 files UTF-16LE with its byte-order
+// mark, else single-byte REGEDIT4.
+regfile::File ParseWritten(const fs::path &path, bool unicode = true) {
   string bytes = ReadHost(path);
-  EXPECT_EQ(0u, bytes.rfind(string("\xFF\xFEW\0i\0n\0", 8), 0)) << path << ": UTF-16LE with its byte-order mark";
+  if (unicode) {
+    EXPECT_EQ(0u, bytes.rfind(string("\xFF\xFEW\0i\0n\0", 8), 0)) << path << ": UTF-16LE with its byte-order mark";
+  } else {
+    EXPECT_EQ(0u, bytes.rfind("REGEDIT4\r\n\r\n", 0)) << path << ": REGEDIT4 with CRLF";
+  }
   regfile::File file;
   regfile::Error error;
   EXPECT_TRUE(regfile::Parse(bytes, &file, &error)) << path << ":" << error.line << ": " << error.message;
@@ -145,7 +152,9 @@ TEST_F(DryRunTest, InstallStepOnXpAddsTheQueueAndTheDeviceNode) {
   regfile::File file;
   regfile::Error error;
   ASSERT_TRUE(regfile::Parse(reg, &file, &error)) << error.line << ": " << error.message << "\n" << reg;
-  EXPECT_NE(string::npos, reg.find("[" + kXpModel + "]\n\n" + kXpNode + "\n\"Capabilities\"=dword:00000040\n")) << reg;
+  // The new model key holds no values: the node's line makes it.
+  EXPECT_NE(string::npos, reg.find("\n\n" + kXpNode + "\n\"Capabilities\"=dword:00000040\n")) << reg;
+  EXPECT_EQ(string::npos, reg.find("[" + kXpModel + "]\n")) << reg;
   EXPECT_NE(string::npos, reg.find(kXpNode.substr(0, kXpNode.size() - 1) + "\\Device Parameters]\n"
                                    "\"PortName\"=\"LPT1:\"\n"))
       << reg;
@@ -356,19 +365,22 @@ TEST_F(DryRunTest, StepFilesReplayTheRunOnAFreshMachine) {
     Result r = Dry(args);
     ASSERT_EQ(0, r.rc) << r.err;
     std::vector<sim::RegKeyDump> left = sim::DumpRegistry();
+    bool unicode = c.os == sim::Os::Win2000 || c.os == sim::Os::WinXP;
 
     sim::BuildDefaultMachine(c.os);
     for (size_t n = 0; n < c.words.size(); ++n) {
       fs::path file = out / (std::to_string(n + 1) + "-" + c.words[n]) / "registry.reg";
       regfile::Error error;
-      ASSERT_TRUE(regfile::Apply(ParseWritten(file), &error)) << file << ":" << error.line << ": " << error.message;
+      ASSERT_TRUE(regfile::Apply(ParseWritten(file, unicode), &error))
+          << file << ":" << error.line << ": " << error.message;
     }
     EXPECT_FALSE(regfile::HasChanges(left, sim::DumpRegistry()))
         << "steps replayed\n" << regfile::WriteDiff(left, sim::DumpRegistry());
 
     sim::BuildDefaultMachine(c.os);
     regfile::Error error;
-    ASSERT_TRUE(regfile::Apply(ParseWritten(out / "registry.reg"), &error)) << error.line << ": " << error.message;
+    ASSERT_TRUE(regfile::Apply(ParseWritten(out / "registry.reg", unicode), &error))
+        << error.line << ": " << error.message;
     EXPECT_FALSE(regfile::HasChanges(left, sim::DumpRegistry()))
         << "net file\n" << regfile::WriteDiff(left, sim::DumpRegistry());
   }
@@ -500,7 +512,7 @@ TEST_F(DryRunTest, NineXInstallAndCleanPnpKeys) {
   ASSERT_EQ(0, clean.rc) << clean.err;
   string cleaned = Step(clean.out, 2, "clean-pnp");
   EXPECT_EQ(0u, cleaned.find("=== Step 2: clean-pnp\nCleanPnpKeys returned\n\n")) << clean.out;
-  EXPECT_EQ(kHeader + "[-" + k9xModel + "]\n\n", Section(cleaned, "Registry changes"));
+  EXPECT_EQ("REGEDIT4\n\n[-" + k9xModel + "]\n\n", Section(cleaned, "Registry changes"));
   EXPECT_EQ(string::npos, Section(Net(clean.out), "Registry changes").find(k9xNode)) << clean.out;
   EXPECT_NE(string::npos, Section(Net(clean.out), "Spooler").find("  + \"" + kQueue + "\" on \"LPT1\"")) << clean.out;
 }
@@ -592,13 +604,14 @@ TEST_F(DryRunTest, BadInputExitsWithTwoAndRunsNothing) {
   const Case cases[] = {
       {{"--bogus"},
        "nrvdry: unknown option \"--bogus\"; accepted: --os, --machine, --bare, --files, --lock, --spooler-stuck, "
-       "--fail, --trace, --out, --version, --help"},
+       "--fail, --trace, --reg-format, --out, --version, --help"},
       {{"install", "frobnicate"}, "nrvdry: unknown step \"frobnicate\"; accepted: install, uninstall, clean-pnp"},
       {{"--os", "win31"},
        "nrvdry: unknown system \"win31\" for --os; accepted: nt40, win2000, winxp, win95, win98, winme"},
       {{"--os"}, "nrvdry: expected a value after --os"},
       {{"--trace=yes"}, "nrvdry: --trace takes no value"},
       {{"--version=2"}, "nrvdry: --version takes no value"},
+      {{"--reg-format", "regedit5"}, "nrvdry: unknown value \"regedit5\" for --reg-format; accepted: regedit4, version5"},
       {{"clean-pnp"},
        "nrvdry: clean-pnp is an export of the 9x library only; with --os winxp accepted: install, uninstall"},
       {{"--os", "win95", "--spooler-stuck", "stop"},
@@ -654,6 +667,245 @@ TEST_F(DryRunTest, VersionPrintsTheProjectVersionAndRunsNothing) {
   }
   EXPECT_GE(count, 1) << NRV_VERSION;
   EXPECT_LE(count, 4) << NRV_VERSION;
+}
+
+// A crafted export names a port device with escape sequences; the 9x
+// install writes a device node named after it. Nothing nrvdry prints or
+// writes for a person holds a byte outside printable ASCII, and both the
+// plain report and the registry editor's file read back to the node's true
+// name.
+TEST_F(DryRunTest, HostileNamesAreEscapedAndReadBack) {
+  const string device = "*PNP\x1b]0;owned\x07\x1b[2J\x9b" "0400";
+  WriteHost(dir_ / "hostile.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\BIOS\\" + device +
+                                      "\\00]\r\n\"PORTNAME\"=\"LPT1\"\r\n");
+  fs::path out = dir_ / "out";
+  Result r = Dry({"--os", "win98", "--machine", (dir_ / "hostile.reg").string(), "--out", out.string(), "install"});
+  ASSERT_EQ(0, r.rc) << r.err;
+  const string node = "HKEY_LOCAL_MACHINE\\Enum\\LPTENUM\\NorvaleTX-5400C83B\\BIOS&" + device + "&00";
+  struct Written {
+    const char *what;
+    string text;
+  };
+  const Written shown[] = {{"standard output", r.out}, {"report.txt", ReadHost(out / "report.txt")},
+                           {"step report.txt", ReadHost(out / "1-install" / "report.txt")}};
+  for (size_t i = 0; i < sizeof shown / sizeof shown[0]; ++i) {
+    for (char c : shown[i].text) {
+      unsigned char u = static_cast<unsigned char>(c);
+      ASSERT_TRUE(u == '\n' || (u >= 0x20 && u < 0x7F)) << shown[i].what << ": byte " << static_cast<int>(u);
+    }
+  }
+  // The plain report's registry part, and each registry.reg, read back.
+  string plain = Section(Step(r.out, 1, "install"), "Registry changes");
+  regfile::File file;
+  regfile::Error error;
+  ASSERT_TRUE(regfile::Parse(plain, &file, &error)) << error.line << ": " << error.message << "\n" << plain;
+  EXPECT_TRUE(HasOp(file, regfile::Op::kCreateKey, node)) << plain;
+  for (const fs::path &reg : {out / "registry.reg", out / "1-install" / "registry.reg"}) {
+    regfile::File written = ParseWritten(reg, false);
+    EXPECT_TRUE(HasOp(written, regfile::Op::kCreateKey, node)) << reg;
+  }
+  // The editor's file (REGEDIT4 for Windows 98) keeps the name's bytes.
+  EXPECT_NE(string::npos, ReadHost(out / "registry.reg").find("[" + node + "]\r\n")) << "registry.reg";
+}
+
+// Exports shaped to make a reader or the machine do work out of proportion:
+// a key path deeper than a stack could recurse, siblings and values by the
+// ten thousand in reverse order, values deleted again, a file of empty
+// lines. Each runs, seeds the machine and reports.
+TEST_F(DryRunTest, HostileShapesRun) {
+  string deep = "[HKEY_CURRENT_USER\\Deep";
+  for (int i = 0; i < 200000; ++i) deep += "\\k";
+  deep += "]\n\"v\"=\"bottom\"\n";
+  string wide, values = "[HKEY_CURRENT_USER\\Many]\n";
+  for (int i = 20000; i > 0; --i) {
+    wide += "[HKEY_CURRENT_USER\\Wide\\k" + std::to_string(i) + "]\n";
+    values += "\"v" + std::to_string(i) + "\"=dword:00000001\n";
+  }
+  for (int i = 1; i <= 20000; i += 2) values += "\"v" + std::to_string(i) + "\"=-\n";
+  struct Case {
+    string body;
+    std::function<bool()> seeded;
+  };
+  const Case cases[] = {
+      {deep, [] { return sim::KeyExists("HKCU\\Deep\\k\\k\\k"); }},
+      {wide, [] { return sim::SubkeyNames("HKCU\\Wide").size() == 20000 && sim::KeyExists("HKCU\\Wide\\k20000"); }},
+      {values, [] { return sim::ValueNames("HKCU\\Many").size() == 10000 && sim::GetValue("HKCU\\Many", "v2"); }},
+      {string(1000000, '\n'), [] { return true; }},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    fs::path file = dir_ / ("shape" + std::to_string(i) + ".reg");
+    WriteHost(file, "REGEDIT4\n" + cases[i].body);
+    Result r = Dry({"--machine", file.string(), "--os", "win98", "install", "uninstall"});
+    ASSERT_EQ(0, r.rc) << "case " << i << ": " << r.err;
+    EXPECT_TRUE(cases[i].seeded()) << "case " << i;
+    EXPECT_NE("", Net(r.out)) << "case " << i;
+  }
+}
+
+// A file cut short, a bad line, a key given twice, binary junk: exit 2 with
+// the file, the line and what was expected, and nothing run.
+TEST_F(DryRunTest, DamagedExportsExitWithTheLineAndWhatWasExpected) {
+  string junk;
+  for (int i = 0; i < 4096; ++i) junk += static_cast<char>((i * 131 + 7) % 256);
+  string junkText = junk;
+  for (char &c : junkText) c = c ? c : '\x1b';
+  struct Case {
+    string bytes;
+    string message;  // after "nrvdry: FILE:"
+  };
+  const Case cases[] = {
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=hex:01,02,\\\n",
+       "3: expected the hex data to go on after the line ending in '\\'; the file ends"},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=\"open\n", "3: expected '\"' to end the string"},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n[HKEY_CURRENT_USER\\B]\n[hkcu\\a]\n",
+       "4: expected each key once; [HKEY_CURRENT_USER\\a] came at line 2 already"},
+      {"REGEDIT4\n" + junk, ": expected plain text or UTF-16LE with its byte-order mark; found a NUL byte"},
+      {"\xFF\xFE" + junk, ": expected ANSI characters; found U+"},
+      {junkText, "1: expected the header"},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    fs::path file = dir_ / ("damaged" + std::to_string(i) + ".reg");
+    WriteHost(file, cases[i].bytes);
+    sim::Reset(sim::Os::Win2000);
+    Result r = Dry({"--machine", file.string(), "install"});
+    EXPECT_EQ(2, r.rc) << "case " << i;
+    EXPECT_EQ("", r.out) << "case " << i;
+    string prefix = "nrvdry: " + file.string() + ":";
+    ASSERT_EQ(0u, r.err.find(prefix)) << "case " << i << "\n" << r.err;
+    string rest = r.err.substr(prefix.size());
+    if (cases[i].message[0] == ':') {
+      // The line is where the bad byte lies: a number, then the message.
+      size_t colon = rest.find(':');
+      ASSERT_NE(string::npos, colon) << "case " << i;
+      EXPECT_GT(std::stoi(rest.substr(0, colon)), 0) << "case " << i;
+      rest = rest.substr(colon);
+    }
+    EXPECT_EQ(0u, rest.find(cases[i].message)) << "case " << i << "\n" << r.err;
+    EXPECT_TRUE(sim::Trace().empty()) << "case " << i;
+    for (char c : r.err) {
+      unsigned char u = static_cast<unsigned char>(c);
+      EXPECT_TRUE(u == '\n' || (u >= 0x20 && u < 0x7F)) << "case " << i << ": byte " << static_cast<int>(u);
+    }
+  }
+  // A key deleted in between may come again.
+  fs::path again = dir_ / "again.reg";
+  WriteHost(again, "REGEDIT4\n[HKEY_CURRENT_USER\\A\\B]\n[-HKEY_CURRENT_USER\\A]\n[HKEY_CURRENT_USER\\A\\B]\n"
+                   "[HKEY_CURRENT_USER\\AB]\n[-HKEY_CURRENT_USER\\A\\B]\n[HKEY_CURRENT_USER\\AB]\n");
+  Result r = Dry({"--machine", again.string(), "install"});
+  EXPECT_EQ(2, r.rc);
+  EXPECT_EQ("nrvdry: " + again.string() + ":7: expected each key once; [HKEY_CURRENT_USER\\AB] came at line 5 already\n",
+            r.err);
+}
+
+// Each system gets the .reg format its registry editor imports: REGEDIT4,
+// single-byte, for NT 4.0 and 9x; Version 5.00, UTF-16LE, for 2000 and XP;
+// or the one asked for. Every file written reads back, with the project's
+// reader, to the same entries as the plain report.
+TEST_F(DryRunTest, RegFilesHaveTheFormatOfTheSystemsRegistryEditor) {
+  struct Case {
+    std::vector<string> args;
+    bool unicode;
+  };
+  const Case cases[] = {
+      {{"--os", "nt40"}, false},           {{"--os", "win95"}, false},
+      {{"--os", "win98"}, false},          {{"--os", "winme"}, false},
+      {{"--os", "win2000"}, true},         {{"--os", "winxp"}, true},
+      {{"--os", "winxp", "--reg-format", "regedit4"}, false},
+      {{"--os", "win98", "--reg-format=version5"}, true},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    fs::path out = dir_ / std::to_string(i);
+    std::vector<string> args = cases[i].args;
+    args.insert(args.end(), {"--out", out.string(), "install", "uninstall"});
+    Result r = Dry(args);
+    ASSERT_EQ(0, r.rc) << "case " << i << ": " << r.err;
+    struct Pair {
+      string plain;
+      fs::path file;
+    };
+    const Pair pairs[] = {{Section(Step(r.out, 1, "install"), "Registry changes"), out / "1-install" / "registry.reg"},
+                          {Section(Step(r.out, 2, "uninstall"), "Registry changes"), out / "2-uninstall" / "registry.reg"},
+                          {Section(Net(r.out), "Registry changes"), out / "registry.reg"}};
+    for (const Pair &p : pairs) {
+      SCOPED_TRACE("case " + std::to_string(i) + " " + p.file.string());
+      EXPECT_EQ(0u, p.plain.rfind(cases[i].unicode ? kHeader : "REGEDIT4\n\n", 0)) << p.plain;
+      regfile::File fromText, fromFile = ParseWritten(p.file, cases[i].unicode);
+      regfile::Error error;
+      ASSERT_TRUE(regfile::Parse(p.plain, &fromText, &error)) << error.line << ": " << error.message;
+      EXPECT_EQ(cases[i].unicode ? regfile::Format::Version5 : regfile::Format::Regedit4, fromFile.format);
+      ASSERT_EQ(fromText.ops.size(), fromFile.ops.size());
+      for (size_t j = 0; j < fromText.ops.size(); ++j) {
+        const regfile::Op &a = fromText.ops[j], &b = fromFile.ops[j];
+        EXPECT_TRUE(a.kind == b.kind && a.key == b.key && a.name == b.name && a.type == b.type && a.data == b.data)
+            << "entry " << j << " at line " << a.line;
+      }
+    }
+  }
+  // A multi-string in a REGEDIT4 file is its single bytes.
+  string reg = ReadHost(dir_ / "6" / "1-install" / "registry.reg");
+  EXPECT_NE(string::npos, reg.find("\"CompatibleIDs\"=hex(7):4e,4f,52,56,41,4c,45,54,58,2d,39,45,32,44,34,37,42,31,"
+                                   "\\\r\n  00,00\r\n"))
+      << reg;
+}
+
+// The machine's own printers in an export are the simulated spooler's: an
+// uninstall on XP deletes the copy queue through the sweep (its key and the
+// user's entries go); the driver goes when no queue uses it when the
+// removal deletes it, and stays, as Windows keeps a driver in use, when the
+// copy still uses it then. Keys the spooler cannot list are named.
+TEST_F(DryRunTest, ExportedPrintersAreTheSpoolersAndTheUninstallRemovesThem) {
+  const string print = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Print";
+  const string copy = print + "\\Printers\\Norvale TX-5400 Series (Copy 1)";
+  const string user = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\";
+  const string queueKeys = "[" + copy + "]\r\n\"Name\"=\"Norvale TX-5400 Series (Copy 1)\"\r\n\"Port\"=\"LPT1:\"\r\n"
+                           "\"Printer Driver\"=\"" + kQueue + "\"\r\n\"Attributes\"=dword:00000240\r\n\r\n"
+                           "[" + copy + "\\PrinterDriverData]\r\n\r\n"
+                           "[" + user + "Devices]\r\n\"Norvale TX-5400 Series (Copy 1)\"=\"winspool,LPT1:\"\r\n\r\n"
+                           "[" + user + "PrinterPorts]\r\n\"Norvale TX-5400 Series (Copy 1)\"=\"winspool,LPT1:,15,45\"\r\n"
+                           "\r\n[" + print + "\\Printers\\Bad,Name]\r\n\"Port\"=\"LPT1:\"\r\n\r\n";
+  const string driverKeys = "[" + kXpDriverKey + "]\r\n\"Driver\"=\"NRVDRV.DLL\"\r\n\"Data File\"=\"NRV.PPD\"\r\n"
+                            "\"Configuration File\"=\"NRVUI.DLL\"\r\n\"Version\"=dword:00000003\r\n\r\n";
+  struct Case {
+    string body;
+    bool withCopy;
+  };
+  const Case cases[] = {{queueKeys + driverKeys, true}, {driverKeys, false}};
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    fs::path file = dir_ / ("printers" + std::to_string(i) + ".reg");
+    WriteHost(file, "Windows Registry Editor Version 5.00\r\n\r\n" + cases[i].body);
+    fs::path out = dir_ / std::to_string(i);
+    Result r = Dry({"--machine", file.string(), "--out", out.string(), "uninstall"});
+    ASSERT_EQ(0, r.rc) << "case " << i << ": " << r.err;
+    string step = Step(r.out, 1, "uninstall");
+    string spooler = Section(step, "Spooler");
+    string drivers = spooler.substr(0, spooler.find("Queues before:"));
+    string queues = spooler.substr(spooler.find("Queues before:"));
+    EXPECT_NE(string::npos, drivers.find("Drivers before:\n")) << spooler;
+    regfile::File net = ParseWritten(out / "registry.reg");
+    if (cases[i].withCopy) {
+      EXPECT_NE(string::npos,
+                r.out.find("\nLeft in the registry only: HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\"
+                           "Bad,Name: a printer name holds no ','\n"))
+          << r.out;
+      EXPECT_NE(string::npos, queues.find("  - \"Norvale TX-5400 Series (Copy 1)\" on \"LPT1:\", driver \"" + kQueue +
+                                          "\"\n"))
+          << spooler;
+      EXPECT_TRUE(HasOp(net, regfile::Op::kDeleteKey, copy)) << "case " << i;
+      EXPECT_TRUE(HasOp(net, regfile::Op::kDeleteValue, user + "Devices", "Norvale TX-5400 Series (Copy 1)"));
+      EXPECT_TRUE(HasOp(net, regfile::Op::kDeleteValue, user + "PrinterPorts", "Norvale TX-5400 Series (Copy 1)"));
+      // In use by the copy when the removal deleted it: listed before and after.
+      EXPECT_NE(string::npos, drivers.find("\n    \"" + kQueue + "\", environment \"Windows NT x86\", version 3")) << spooler;
+      EXPECT_FALSE(HasOp(net, regfile::Op::kDeleteKey, kXpDriverKey)) << "case " << i;
+    } else {
+      EXPECT_EQ(string::npos, r.out.find("Left in the registry only")) << r.out;
+      EXPECT_NE(string::npos, drivers.find("\n  - \"" + kQueue + "\", environment \"Windows NT x86\", version 3"))
+          << spooler;
+      EXPECT_TRUE(HasOp(net, regfile::Op::kDeleteKey, kXpDriverKey)) << "case " << i;
+    }
+    EXPECT_NE(string::npos, Section(Net(r.out), "Spooler").find(cases[i].withCopy ? "  - \"Norvale TX-5400 Series (Copy 1)\""
+                                                                                  : "  - \"" + kQueue + "\""))
+        << Net(r.out);
+  }
 }
 
 }  // namespace

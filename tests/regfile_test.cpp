@@ -188,7 +188,6 @@ TEST(RegFileWrite, DiffWritesDeletedBranchesNewKeysAndChangedValues) {
                 "\"New\"=hex:01,02\n"
                 "\"Gone\"=-\n"
                 "@=-\n\n"
-                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]\n\n"
                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New\\Sub]\n"
                 "@=\"z\"\n\n",
             regfile::WriteDiff(before, after));
@@ -406,7 +405,7 @@ TEST(RegFileRead, MalformedFilesNameTheLineAndWhatWasExpected) {
       {"open name", k + "\"abc\n", 3, "expected '\"' to end the value name"},
       {"no equals", k + "\"v\" \"x\"\n", 3, "expected '=' after the value name"},
       {"open string", k + "\"v\"=\"abc\n", 3, "expected '\"' to end the string"},
-      {"bad escape", k + "\"v\"=\"a\\tb\"\n", 3, "expected \\\\ or \\\" in the string; found \\t"},
+      {"bad escape", k + "\"v\"=\"a\\tb\"\n", 3, "expected \\\\, \\\" or \\xHH in the string; found \\t"},
       {"text after string", k + "\"v\"=\"a\" \"b\"\n", 3,
        "expected the line to end after the string's closing '\"'"},
       {"unknown data", k + "\"v\"=qword:1\n", 3, "expected \"text\", dword:, hex:, hex(N): or - after '='"},
@@ -454,6 +453,96 @@ TEST(RegFileRead, ApplyReportsTheLineTheMachineRefused) {
   EXPECT_EQ(4, error.line);
   EXPECT_EQ(0u, error.message.find("the machine refused this entry: ")) << error.message;
   EXPECT_EQ("1", sim::GetString("HKU\\Fine", "").value_or("missing"));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- names from outside
+
+namespace {
+
+// Names with every kind of byte a key or value name can hold: written in
+// both styles, each reads back to the same names and data. The plain text
+// is printable ASCII; the editor's keeps the names' bytes.
+TEST(RegFileNames, EveryByteButNulReadsBackFromBothStyles) {
+  string allBytes;
+  for (int c = 1; c < 256; ++c) {
+    if (c != '\\') allBytes += static_cast<char>(c);
+  }
+  const std::vector<sim::RegKeyDump> cases[] = {
+      {{"HKCU\\Esc\x1b[31mRed", {{"Bell\x07", V(REG_SZ, string("plain\0", 6))}}}},
+      {{"HKCU\\\x1b" "starts\\\x9b" "x41\\end\x7f", {{"\x1b", V(REG_DWORD, string("\1\0\0\0", 4))}}}},
+      {{"HKCU\\Caf\xe9", {{"Ann\xe9" "e \"q\" \\ back", V(REG_BINARY, "\x01")}}}},
+      {{"HKCU\\" + allBytes, {{allBytes, V(REG_SZ, allBytes + '\0')}}}},
+      {{"HKCU\\x41\\xx", {{"\\x41", V(REG_SZ, string("\\x41\0", 5))}}}},
+      {{"HKCU\\cr\rlf", {{"line\nend\r", V(REG_SZ, string("a\nb\0", 4))}}}},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    for (regfile::Style style : {regfile::Style::kPlain, regfile::Style::kEditor}) {
+      SCOPED_TRACE("case " + std::to_string(i) + (style == regfile::Style::kPlain ? " plain" : " editor"));
+      string text = regfile::WriteDump(cases[i], style);
+      if (style == regfile::Style::kPlain) {
+        for (char c : text) {
+          unsigned char u = static_cast<unsigned char>(c);
+          ASSERT_TRUE(u == '\n' || (u >= 0x20 && u < 0x7F)) << "byte " << static_cast<int>(u) << " in\n" << text;
+        }
+      }
+      for (const string &bytes : {text, regfile::ForRegistryEditor(text)}) {
+        regfile::File file;
+        regfile::Error error;
+        ASSERT_TRUE(regfile::Parse(bytes, &file, &error)) << error.line << ": " << error.message << "\n" << text;
+        ExpectSameDump(cases[i], Rebuild(file));
+      }
+    }
+  }
+  // The registry editor's file keeps a name's bytes: one character each.
+  string editor = regfile::WriteDump(cases[2], regfile::Style::kEditor);
+  EXPECT_NE(string::npos, editor.find("[HKEY_CURRENT_USER\\Caf\xe9]\n")) << editor;
+  string plain = regfile::WriteDump(cases[2]);
+  EXPECT_NE(string::npos, plain.find("[HKEY_CURRENT_USER\\Caf\\\\xe9]\n")) << plain;
+  EXPECT_NE(string::npos, plain.find("\"Ann\\xe9e \\\"q\\\" \\\\ back\"=hex:01\n")) << plain;
+}
+
+// Names a machine cannot hold, escapes that mean nothing and a byte cut by a
+// continuation: the line and what was expected, never a crash.
+TEST(RegFileNames, NamesTheMachineCannotHoldAreRefused) {
+  const string h = kV5 + "\n";
+  struct Case {
+    string bytes;
+    int line;
+    string message;
+  };
+  const string nul = "expected a name without a NUL character; the ANSI functions cannot reach it";
+  const Case cases[] = {
+      {Utf16WithBom(h + string("[HKEY_USERS\\a\0b]\n", 16)), 2, nul},
+      {h + "[HKEY_USERS\\a\\\\x00b]\n", 2, nul},
+      {Utf16WithBom(h + "[HKEY_USERS\\a]\n" + string("\"v\0\"=\"x\"\n", 9)), 3, nul},
+      {h + "[HKEY_USERS\\a]\n\"v\\x00\"=\"x\"\n", 3, nul},
+      {h + "[HKEY_USERS\\a\\\\x5cb]\n", 2, "expected a key name without a backslash in \"a\\\\x5cb\""},
+      {h + "[HKEY_USERS\\a\\\\x4]\n", 2, "expected a key name between backslashes in \"HKEY_USERS\\a\\\\x4\""},
+      {h + "[HKEY_USERS\\a\\\\\\\\x41]\n", 2,
+       "expected a key name between backslashes in \"HKEY_USERS\\a\\\\\\\\x41\""},
+      {h + "[HKEY_USERS\\a]\n\"v\"=\"\\xg0\"\n", 3, "expected \\\\, \\\" or \\xHH in the string; found \\x"},
+      {h + "[HKEY_USERS\\\x1b[2J]\n\"v\"=hex:0\x1b\n", 3,
+       "expected a hex byte (two hex digits); found \"0\\x1b\""},
+      {h + "[\x1b]31m]\n", 2,
+       "expected a key under HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT or HKEY_USERS; found "
+       "\"\\x1b]31m\""},
+      {h + "[HKEY_USERS\\a]\n\"v\"=hex:01,0\\\n  2,03\n\"w\"=hex:1\\\n\\\n  23\n", 5,
+       "expected a hex byte (two hex digits); found \"123\""},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    regfile::File file;
+    regfile::Error error;
+    EXPECT_FALSE(regfile::Parse(cases[i].bytes, &file, &error)) << "case " << i;
+    EXPECT_EQ(cases[i].line, error.line) << "case " << i;
+    EXPECT_EQ(cases[i].message, error.message) << "case " << i;
+  }
+  // A byte cut by a continuation without a comma is one byte.
+  regfile::File file;
+  regfile::Error error;
+  ASSERT_TRUE(regfile::Parse(h + "[HKEY_USERS\\a]\n\"v\"=hex:01,0\\\n  2,03\n", &file, &error)) << error.message;
+  EXPECT_EQ("\x01\x02\x03", file.ops.back().data);
 }
 
 }  // namespace

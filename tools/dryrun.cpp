@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -24,20 +25,24 @@ const char kUsage[] =
     "and reports what each step changed, then the net change of the whole sequence\n"
     "(default sequence: install uninstall).\n"
     "  --os NAME               nt40, win2000, winxp (default), win95, win98 or winme\n"
-    "  --machine FILE.reg      seed the registry from a registry editor export\n"
+    "  --machine FILE.reg      seed the registry, and the spooler's queues and drivers, from a\n"
+    "                          registry editor export\n"
     "  --bare                  start from an empty machine instead of the default one\n"
     "  --files DIR             put the files of a host folder into the driver directory\n"
     "  --lock FILE             make a driver file in use (a bare name: the version directory's)\n"
     "  --spooler-stuck stop|start   the spooler never finishes stopping or starting\n"
     "  --fail CALL[#N][=ERR]   fail the N-th call (default 1) of a Windows function\n"
     "  --trace                 list every Windows call with its arguments and result\n"
+    "  --reg-format regedit4|version5   the .reg files' format (default: REGEDIT4, single-byte,\n"
+    "                          for nt40, win95, win98 and winme, whose registry editors read\n"
+    "                          nothing else; Version 5.00, UTF-16LE, for win2000 and winxp)\n"
     "  --out DIR               also write the report to files in DIR: each step's parts in\n"
     "                          N-STEP/ (1-install/registry.reg ...), the net ones in DIR\n"
     "  --version               the version of the setup libraries and of this tool\n"
     "  --help                  this text\n";
 
 const char kOptions[] =
-    "--os, --machine, --bare, --files, --lock, --spooler-stuck, --fail, --trace, --out, --version, --help";
+    "--os, --machine, --bare, --files, --lock, --spooler-stuck, --fail, --trace, --reg-format, --out, --version, --help";
 const char kWords[] = "install, uninstall, clean-pnp";
 
 #define NRV_ERR(e) {#e, e}
@@ -143,6 +148,7 @@ struct Options {
   bool stuckStopping = false, stuckStarting = false;
   std::vector<Fault> faults;
   bool trace = false;
+  std::optional<regfile::Format> regFormat;  // as the system's registry editor reads when not given
   std::string outDir;
   std::vector<std::string> sequence;
   bool help = false;
@@ -286,6 +292,16 @@ bool ParseOptions(const std::vector<std::string> &args, Options *o, std::string 
     } else if (a == "--trace") {
       if (!noValue()) return false;
       o->trace = true;
+    } else if (a == "--reg-format") {
+      if (!takeValue()) return false;
+      if (value == "regedit4") {
+        o->regFormat = regfile::Format::Regedit4;
+      } else if (value == "version5") {
+        o->regFormat = regfile::Format::Version5;
+      } else {
+        *message = "unknown value \"" + value + "\" for --reg-format; accepted: regedit4, version5";
+        return false;
+      }
     } else if (a == "--out") {
       if (!takeValue()) return false;
       o->outDir = value;
@@ -300,6 +316,10 @@ bool ParseOptions(const std::vector<std::string> &args, Options *o, std::string 
     }
   }
   if (o->sequence.empty()) o->sequence = {"install", "uninstall"};
+  if (!o->regFormat) {
+    bool unicodeEditor = o->os == sim::Os::Win2000 || o->os == sim::Os::WinXP;
+    o->regFormat = unicodeEditor ? regfile::Format::Version5 : regfile::Format::Regedit4;
+  }
   bool nt = sim::IsNtFamily(o->os);
   for (const std::string &w : o->sequence) {
     if (w == "clean-pnp" && nt) {
@@ -316,14 +336,22 @@ bool ParseOptions(const std::vector<std::string> &args, Options *o, std::string 
   return true;
 }
 
+// The whole file, read in blocks into a string made its size at once (a
+// pipe's grows as it comes).
 bool ReadHostFile(const std::string &path, std::string *content) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  if (in.bad()) return false;
-  *content = s.str();
-  return true;
+  content->clear();
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(path, ec)) {
+    std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec) content->reserve(static_cast<size_t>(size));
+  }
+  std::vector<char> block(1 << 16);
+  while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0) {
+    content->append(block.data(), static_cast<size_t>(in.gcount()));
+  }
+  return !in.bad();
 }
 
 // A library module loaded afresh for the run and unloaded after it.
@@ -409,20 +437,29 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   }
 
   // All input is read and checked before the machine is touched.
-  std::vector<std::pair<std::string, regfile::File>> machines;
+  // A machine's export is checked whole here and read again as it is
+  // carried out, so that only its text is held, never a list of entries.
+  std::vector<std::pair<std::string, std::string>> machines;  // path, text
   for (const std::string &path : o.machines) {
-    std::string bytes;
-    if (!ReadHostFile(path, &bytes)) {
-      err << "nrvdry: " << path << ": cannot read the file: " << std::strerror(errno) << "\n";
-      return 2;
-    }
-    regfile::File file;
+    std::string text;
     regfile::Error error;
-    if (!regfile::Parse(bytes, &file, &error)) {
+    {
+      std::string bytes;
+      if (!ReadHostFile(path, &bytes)) {
+        err << "nrvdry: " << path << ": cannot read the file: " << std::strerror(errno) << "\n";
+        return 2;
+      }
+      if (!regfile::Decode(bytes, &text, &error)) {
+        err << "nrvdry: " << path << ":" << error.line << ": " << error.message << "\n";
+        return 2;
+      }
+    }
+    regfile::Format format;
+    if (!regfile::ReadText(text, [](regfile::Op &, regfile::Error *) { return true; }, &format, &error)) {
       err << "nrvdry: " << path << ":" << error.line << ": " << error.message << "\n";
       return 2;
     }
-    machines.push_back({path, file});
+    machines.push_back({path, std::move(text)});
   }
   std::vector<std::pair<std::string, std::string>> seedFiles;
   if (!o.filesDir.empty()) {
@@ -446,19 +483,24 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   bool nt = sim::IsNtFamily(o.os);
   std::string modulePath = nt ? NRVPNP_MODULE : NRVKSYS_MODULE;
   std::vector<std::string> lockPaths;
+  std::vector<std::string> unlisted;  // keys the spooler could not list
   try {
     if (o.bare) {
       sim::Reset(o.os);
     } else {
       sim::BuildDefaultMachine(o.os);
     }
-    for (const auto &m : machines) {
+    for (auto &m : machines) {
       regfile::Error error;
-      if (!regfile::Apply(m.second, &error)) {
+      if (!regfile::ApplyText(m.second, &error)) {
         err << "nrvdry: " << m.first << ":" << error.line << ": " << error.message << "\n";
         return 2;
       }
+      std::string().swap(m.second);
     }
+    // The spooler starts on the machine as exported: it holds the queues
+    // and drivers the export describes.
+    if (!machines.empty()) unlisted = sim::LoadSpoolerFromRegistry();
     for (const auto &f : seedFiles) sim::WriteFile(sim::DriverDirectory() + f.first, f.second);
     for (const std::string &lock : o.locks) {
       std::string path = lock;
@@ -497,6 +539,7 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
                       (o.bare ? "bare machine" : "default machine");
   for (const std::string &m : o.machines) title += " + " + m;
   title += "\nSequence:" + sequence + "\n";
+  for (const std::string &u : unlisted) title += "Left in the registry only: " + ascii::Visible(u) + "\n";
   for (const Fault &f : o.faults) {
     title += "Fault: call " + std::to_string(f.occurrence) + " of " + f.call + " fails with error " +
              std::to_string(f.error) + ErrorName(f.error) + "\n";
@@ -561,13 +604,13 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   for (size_t i = 0; i < steps.size(); ++i) {
     const Step &step = steps[i];
     const report::Snapshot &from = i == 0 ? before : steps[i - 1].after;
-    report::Parts parts = report::Describe(from, step.after, o.trace, before.calls);
+    report::Parts parts = report::Describe(from, step.after, o.trace, before.calls, *o.regFormat);
     std::string text = report::Combine(
         "\n=== Step " + std::to_string(i + 1) + ": " + step.word + "\n" + step.result, parts);
     full += text;
     Written w{std::to_string(i + 1) + "-" + step.word,
               {
-                  {"registry.reg", regfile::ForRegistryEditor(parts.registry)},
+                  {"registry.reg", regfile::ForRegistryEditor(parts.registryForEditor)},
                   {"spooler.txt", parts.spooler},
                   {"files.txt", parts.files},
                   {"messages.txt", parts.messages},
@@ -580,13 +623,13 @@ int RunDryRun(const std::vector<std::string> &args, std::ostream &out, std::ostr
   }
   std::string results;
   for (const Step &step : steps) results += step.result;
-  report::Net net = report::Summarize(before, steps.back().after);
+  report::Net net = report::Summarize(before, steps.back().after, *o.regFormat);
   full += report::Combine("\n=== Net change of the sequence:" + sequence + "\n" + results, net);
   out << full;
   // The run's own files first: a folder that cannot be made is named as given.
   Written whole{"",
                 {
-                    {"registry.reg", regfile::ForRegistryEditor(net.registry)},
+                    {"registry.reg", regfile::ForRegistryEditor(net.registryForEditor)},
                     {"spooler.txt", net.spooler},
                     {"files.txt", net.files},
                     {"report.txt", full},

@@ -19,24 +19,7 @@ std::string Folder(const std::string &path) {
   return p;
 }
 
-std::string Quote(const std::string &s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c < 0x20 || c >= 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
+std::string Quote(const std::string &s) { return "\"" + ascii::Printable(s) + "\""; }
 
 std::string HexNum(uint64_t v) {
   char buf[32];
@@ -143,29 +126,40 @@ std::string List(const char *title, const std::vector<std::string> &items) {
 const char kControlSetLink[] = "HKLM\\SYSTEM\\CurrentControlSet";
 const char kFirstControlSet[] = "HKLM\\SYSTEM\\ControlSet001";
 
-// The link is not in the dump (links are left out), yet it opens, and it
+// The link is not in the picture (links are left out), yet it opens, and it
 // reaches the same keys as the first control set.
-bool ControlSetIsLinked(const std::vector<sim::RegKeyDump> &dump) {
+bool ControlSetIsLinked(const sim::KeyPicture &system) {
   bool target = false;
-  for (const sim::RegKeyDump &k : dump) {
-    if (Upper(k.path) == Upper(kControlSetLink)) return false;
-    target = target || Upper(k.path) == Upper(kFirstControlSet);
+  for (const auto &k : system.subkeys) {
+    if (sim::SameName(k.first, "CurrentControlSet")) return false;
+    target = target || sim::SameName(k.first, "ControlSet001");
   }
   return target && sim::KeyExists(kControlSetLink) &&
          sim::SubkeyNames(kControlSetLink) == sim::SubkeyNames(kFirstControlSet);
 }
 
-void NameThroughControlSetLink(std::vector<sim::RegKeyDump> *dump) {
-  if (!ControlSetIsLinked(*dump)) return;
-  const std::string from = Upper(kFirstControlSet);
-  for (sim::RegKeyDump &k : *dump) {
-    std::string up = Upper(k.path);
-    if (up.compare(0, from.size(), from) == 0 && (up.size() == from.size() || up[from.size()] == '\\')) {
-      // "HKLM\\SYSTEM\\" as the dump spells it, then the link's name.
-      const size_t parent = from.rfind('\\') + 1;
-      k.path = k.path.substr(0, parent) + "CurrentControlSet" + k.path.substr(from.size());
+// The picture with the first control set named as the link names it: new
+// pictures of the machine, HKLM and SYSTEM only, sharing all below them.
+sim::KeyPicturePtr NameThroughControlSetLink(const sim::KeyPicturePtr &machine) {
+  for (size_t r = 0; r < machine->subkeys.size(); ++r) {
+    if (machine->subkeys[r].first != "HKLM") continue;
+    const sim::KeyPicture &hklm = *machine->subkeys[r].second;
+    for (size_t s = 0; s < hklm.subkeys.size(); ++s) {
+      if (!sim::SameName(hklm.subkeys[s].first, "SYSTEM")) continue;
+      const sim::KeyPicture &system = *hklm.subkeys[s].second;
+      if (!ControlSetIsLinked(system)) return machine;
+      auto newSystem = std::make_shared<sim::KeyPicture>(system);
+      for (auto &k : newSystem->subkeys) {
+        if (sim::SameName(k.first, "ControlSet001")) k.first = "CurrentControlSet";
+      }
+      auto newHklm = std::make_shared<sim::KeyPicture>(hklm);
+      newHklm->subkeys[s].second = std::move(newSystem);
+      auto newMachine = std::make_shared<sim::KeyPicture>(*machine);
+      newMachine->subkeys[r].second = std::move(newHklm);
+      return newMachine;
     }
   }
+  return machine;
 }
 
 // The first line of an item of the spooler's lists.
@@ -230,8 +224,7 @@ std::vector<std::string> WatchedFolders(const std::vector<std::string> &extraFil
 
 Snapshot Take(const std::vector<std::string> &folders) {
   Snapshot s;
-  s.registry = sim::DumpRegistry();
-  NameThroughControlSetLink(&s.registry);
+  s.registry = NameThroughControlSetLink(sim::PictureRegistry());
   s.drivers = sim::Drivers();
   s.queues = sim::Queues();
   std::map<std::string, FileState> files;
@@ -291,9 +284,11 @@ FileChanges CompareFiles(const Snapshot &before, const Snapshot &after) {
   return ch;
 }
 
-Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, size_t firstCall) {
+Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, size_t firstCall,
+               regfile::Format format) {
   Parts parts;
-  parts.registry = regfile::WriteDiff(before.registry, after.registry);
+  parts.registry = regfile::WriteDiff(*before.registry, *after.registry, regfile::Style::kPlain, format);
+  parts.registryForEditor = regfile::WriteDiff(*before.registry, *after.registry, regfile::Style::kEditor, format);
 
   parts.spooler = SpoolerList("Drivers", before.drivers, after.drivers, SameDriver, DriverText) +
                   SpoolerList("Queues", before.queues, after.queues, SameQueue, QueueText);
@@ -323,7 +318,7 @@ Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, si
     size_t pos = 0;
     while (true) {
       size_t nl = m.text.find('\n', pos);
-      box += "\n    | " + m.text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+      box += "\n    | " + ascii::Visible(m.text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos));
       if (nl == std::string::npos) break;
       pos = nl + 1;
     }
@@ -360,9 +355,10 @@ Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, si
   return parts;
 }
 
-Net Summarize(const Snapshot &first, const Snapshot &last) {
+Net Summarize(const Snapshot &first, const Snapshot &last, regfile::Format format) {
   Net net;
-  net.registry = regfile::WriteDiff(first.registry, last.registry);
+  net.registry = regfile::WriteDiff(*first.registry, *last.registry, regfile::Style::kPlain, format);
+  net.registryForEditor = regfile::WriteDiff(*first.registry, *last.registry, regfile::Style::kEditor, format);
   net.spooler = SpoolerChanges("Drivers", first.drivers, last.drivers, SameDriver, DriverText) +
                 SpoolerChanges("Queues", first.queues, last.queues, SameQueue, QueueText);
   FileChanges ch = CompareFiles(first, last);

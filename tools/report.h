@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "regfile.h"
 #include "sim.h"
 
 namespace report {
@@ -20,7 +21,7 @@ struct FileState {
 struct Snapshot {
   // Keys below the control set that "HKLM\\SYSTEM\\CurrentControlSet" links
   // to are named through the link (see Take).
-  std::vector<sim::RegKeyDump> registry;
+  sim::KeyPicturePtr registry;
   std::vector<sim::Driver> drivers;
   std::vector<sim::Queue> queues;
   std::vector<FileState> files;      // of the folders read, by path
@@ -56,7 +57,8 @@ FileChanges CompareFiles(const Snapshot &before, const Snapshot &after);
 // The parts of the report of one step (or of a whole run), each a block of
 // text ending in a line end.
 struct Parts {
-  std::string registry;    // a .reg file
+  std::string registry;    // a .reg file, plain ASCII
+  std::string registryForEditor;  // the same for the registry editor (regfile::Style::kEditor)
   std::string spooler;
   std::string files;
   std::string messages;    // message boxes and broadcasts
@@ -67,17 +69,20 @@ struct Parts {
 // What happened between the two snapshots. Traced calls are numbered from
 // the call `firstCall` of the trace on (the first one of the run), so that
 // the steps of a run number their calls as one list.
-Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, size_t firstCall);
+// The .reg files have the header of `format`.
+Parts Describe(const Snapshot &before, const Snapshot &after, bool withTrace, size_t firstCall,
+               regfile::Format format = regfile::Format::Version5);
 
 // The net change of a whole run, told briefly: the .reg file, and only what
 // the spooler and the files came to hold differently ("no change" else).
 struct Net {
-  std::string registry;  // a .reg file
+  std::string registry;  // a .reg file, plain ASCII
+  std::string registryForEditor;
   std::string spooler;
   std::string files;
   std::string time;
 };
-Net Summarize(const Snapshot &first, const Snapshot &last);
+Net Summarize(const Snapshot &first, const Snapshot &last, regfile::Format format = regfile::Format::Version5);
 
 // A heading followed by the parts under section titles ("== Registry
 // changes" ...).

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Wine jobs, the cases of run_cases.sh and the registry editor's
-# import of nrvdry's .reg (regimport.sh), in one batch, and keeps each
+# imports of nrvdry's .reg files (regimport.sh: regimport for XP,
+# regimport_win98, regimport_nt40), in one batch, and keeps each
 # job's output and result for the test that reports it (result.sh).
 #
 #   batch.sh [JOB...]       (no job: all of them; the job "bench" is
@@ -36,7 +37,7 @@ results=$work/results
 # The jobs: every case of run_cases.sh, then the import.
 all_jobs() {
   bash -c ". '$here/run_cases.sh'; printf '%s\n' \"\${ALL_CASES[@]}\""
-  echo regimport
+  printf '%s\n' regimport regimport_win98 regimport_nt40
 }
 
 # One job, with its prefix ready in $work/cases/JOB: output and status into
@@ -48,6 +49,7 @@ run_job() {
   echo "== $job (Wine $(wine --version 2>/dev/null), $(cat "$results/way"))" >"$log"
   case "$job" in
     regimport) NRV_WINE_PREFIX=$work/cases/$job timeout -k 10 "$limit" bash "$here/regimport.sh" "$NRV_NRVDRY" ;;
+    regimport_*) NRV_WINE_PREFIX=$work/cases/$job timeout -k 10 "$limit" bash "$here/regimport.sh" "$NRV_NRVDRY" "${job#regimport_}" ;;
     bench) timeout -k 10 "$limit" bash "$here/bench.sh" --here "${NRV_BENCH_ROUNDS:-3}" ;;
     *) NRV_BATCH=1 timeout -k 10 "$limit" bash "$here/run_cases.sh" "$job" ;;
   esac >>"$log" 2>&1 || rc=$?

@@ -19,7 +19,8 @@ set_tests_properties(wine_batch PROPERTIES
   TIMEOUT 4200
   LABELS wine)
 
-# The cases as run_cases.sh lists them, then the import.
+# The cases as run_cases.sh lists them, then the imports (batch.sh lists
+# the same jobs).
 file(READ "${CMAKE_CURRENT_LIST_DIR}/run_cases.sh" nrv_cases_script)
 string(REGEX MATCH "\nALL_CASES=\(([^)]*)\)" nrv_cases_match "${nrv_cases_script}")
 string(REGEX REPLACE "[ \t\r\n]+" ";" nrv_cases "${CMAKE_MATCH_1}")
@@ -28,7 +29,7 @@ if(NOT nrv_cases)
   message(FATAL_ERROR "no ALL_CASES list in tests/wine/run_cases.sh")
 endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/run_cases.sh")
-foreach(nrv_job ${nrv_cases} regimport)
+foreach(nrv_job ${nrv_cases} regimport regimport_win98 regimport_nt40)
   add_test(NAME wine_${nrv_job} COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/result.sh" ${nrv_job})
   set_tests_properties(wine_${nrv_job} PROPERTIES
     ENVIRONMENT "${NRV_WINE_ENV}"
