@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build or test needs, when they are missing.
 # Usage: deps.sh build|test|wine|vm
-#   build   the host build and the MinGW-w64 cross build
+#   build   the host build, the MinGW-w64 cross build and the NSIS example
+#           installer (makensis)
 #   test    what the test command needs besides (the fuzz run's clang)
 #   wine    Wine itself, for a machine that runs 32-bit programs
 #   vm      what makes and boots the virtual machine in which Wine runs on a
 #           machine that cannot (tests/wine/vm-image.sh)
 set -euo pipefail
 
-want=(cmake make g++ libgtest-dev googletest g++-mingw-w64-i686)
+want=(cmake make g++ libgtest-dev googletest g++-mingw-w64-i686 nsis)
 case "${1:-build}" in
   build) ;;
   test) want+=(clang libclang-rt-14-dev time) ;;

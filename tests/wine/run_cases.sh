@@ -38,7 +38,7 @@ work=${NRV_WINE_WORK:-$root/build/wine-e2e}
 template=$work/template
 
 ALL_CASES=(fresh_winxp fresh_win2k reinstall_winxp uninstall_then_create_winxp nt40 copies_winxp
-  remove_held_winxp deploy_held_winxp win98 version_info)
+  remove_held_winxp deploy_held_winxp win98 version_info nsis_winxp nsis_win98 nsis_faults_winxp)
 
 passed=0
 failed=0
@@ -195,9 +195,15 @@ place_inf_files() {
 
 # An NT machine with a parallel port, another printer that is the user's
 # default, and the printer's keys in three numbered control sets (Wine has
-# a plain CurrentControlSet key and no numbered sets of its own).
+# a plain CurrentControlSet key and no numbered sets of its own); the
+# setup program has placed the driver files.
 prepare_nt() {
   place_driver_files
+  prepare_nt_machine
+}
+
+# The same machine before the setup program has placed anything.
+prepare_nt_machine() {
   place_inf_files
   harness_plain --add-printer "Office Laser" LPT2:
   regimport <<EOF
@@ -235,19 +241,27 @@ harness_plain() {
     { fail "harness $*"; cat "$WINEPREFIX/prepare.out"; }
 }
 
-# harness LABEL ARGS...: one run of the harness, then wait until every
-# process of the prefix (dacl.exe too) has ended and the hives are written.
-# The run's message boxes land in $WINEPREFIX/LABEL.boxes and its WinExec
-# calls in LABEL.execs, one a line, pointers left out:
-#   00000000,"text","caption",00000000   and   "command line",00000005
+# harness LABEL ARGS...: one run of the harness (traced).
 harness() {
   local label=$1; shift
+  traced "$label" 0 "$(drive_c)/nrv" nrvharness.exe "$@"
+}
+
+# traced LABEL STATUS DIR PROGRAM ARGS...: one run of a program, started in
+# DIR, whose exit status must be STATUS; then wait until every process of
+# the prefix (dacl.exe too) has ended and the hives are written. The run's
+# standard output and error land in $WINEPREFIX/LABEL.out and LABEL.err,
+# its message boxes in LABEL.boxes and its WinExec calls in LABEL.execs,
+# one a line, pointers left out:
+#   00000000,"text","caption",00000000   and   "command line",00000005
+traced() {
+  local label=$1 want=$2 dir=$3 program=$4; shift 4
   local out=$WINEPREFIX/$label
   local rc=0
-  (cd "$(drive_c)/nrv" && WINEDEBUG=-all,+relay wine nrvharness.exe "$@") >"$out.out" 2>"$out.err" || rc=$?
+  (cd "$dir" && WINEDEBUG=-all,+relay wine "$program" "$@") >"$out.out" 2>"$out.err" || rc=$?
   wineserver -w
   sed 's/\r$//' "$out.out" | grep -E '^(FAIL|time)' | sed "s/^/    [$label] /"
-  same "$label: harness ($*) exits" "$rc" 0
+  same "$label: ${program##*\\} ($*) exits" "$rc" "$want"
   local calls='s/[0-9a-f]\{8\} "/"/g; s/) ret=[0-9a-f]*$//'
   grep -E '^[0-9a-f]+:Call user32\.MessageBoxA\(' "$out.err" | sed 's/^.*MessageBoxA(//' | sed "$calls" >"$out.boxes"
   grep -E '^[0-9a-f]+:Call (KERNEL32|kernel32)\.WinExec\(' "$out.err" | sed 's/^.*WinExec(//' | sed "$calls" >"$out.execs"
@@ -345,13 +359,20 @@ expect_nt_installed() {
   key_present "$PRINTERS\\Office Laser"
 }
 
+# expect_nt_removed LABEL [staged-gone]: the library leaves the files in
+# the driver directory alone; the example's uninstaller deletes them.
 expect_nt_removed() {
   local label=$1 f left=""
   for f in "${DRIVER_FILES[@]}"; do [ -e "$(version_dir)/$f" ] && left="$left $f"; done
   same "$label: the seven driver files gone from w32x86\\2" "$left" ""
   left=""
-  for f in "${DRIVER_FILES[@]}"; do [ -e "$(driver_dir)/$f" ] || left="$left $f"; done
-  same "$label: the driver directory's own files untouched" "$left" ""
+  if [ "${2:-}" = staged-gone ]; then
+    for f in "${DRIVER_FILES[@]}"; do [ -e "$(driver_dir)/$f" ] && left="$left $f"; done
+    same "$label: the seven driver files gone from the driver directory" "$left" ""
+  else
+    for f in "${DRIVER_FILES[@]}"; do [ -e "$(driver_dir)/$f" ] || left="$left $f"; done
+    same "$label: the driver directory's own files untouched" "$left" ""
+  fi
   key_absent "$PRINTERS\\$PRINTER"
   key_absent "$NTDRIVERS\\Version-3\\$PRINTER"
   key_absent "$NTDRIVERS\\Version-2\\$PRINTER"
@@ -376,6 +397,24 @@ expect_nt_removed() {
 # and is left as Wine wrote it.
 expect_default_restored_by_wine() {
   hkcu_value "$SETTINGS" "Device" '"Office Laser,wineps.drv,LPT2:"'
+}
+
+# An install over an earlier device node: dacl.exe started on its five
+# keys, in order, each with SW_SHOW.
+expect_dacl_started() {
+  local base="dacl.exe /SYSTEM\\CurrentControlSet\\Enum\\LPTENUM\\NorvaleTX-5400"
+  local want
+  want=$(printf '%s\n' "$base" "$base\\$INSTANCE" "$base\\$INSTANCE\\Control" \
+    "$base\\$INSTANCE\\Device Parameters" "$base\\$INSTANCE\\LogConf")
+  # The relay trace doubles each backslash.
+  same "$1: five WinExec calls in order, each with SW_SHOW" "$(cat "$WINEPREFIX/$1.execs")" \
+    "$(sed 's/\\/\\\\/g; s/.*/"&",00000005/' <<<"$want")"
+  # dacl.exe logs its start time before its command line; the five run at
+  # once, so the log is put in the order of their starts.
+  local log=$(drive_c)/dacl.log
+  check "$1: dacl.exe log written" test -f "$log"
+  same "$1: dacl.exe started five times with these command lines" \
+    "$(sort -s -n -k1,1 "$log" 2>/dev/null | sed 's/\r$//; s/^[0-9]* //')" "$want"
 }
 
 # ---------------------------------------------------------------------------
@@ -411,25 +450,13 @@ case_reinstall_winxp() {
   harness install "C:\\nrv\\NRVPNP.dll" create create
   expect_nt_installed install
   expect_device_node
-  local base="dacl.exe /SYSTEM\\CurrentControlSet\\Enum\\LPTENUM\\NorvaleTX-5400"
-  local want
-  want=$(printf '%s\n' "$base" "$base\\$INSTANCE" "$base\\$INSTANCE\\Control" \
-    "$base\\$INSTANCE\\Device Parameters" "$base\\$INSTANCE\\LogConf")
-  # The relay trace doubles each backslash.
-  same "install: five WinExec calls in order, each with SW_SHOW" "$(cat "$WINEPREFIX/install.execs")" \
-    "$(sed 's/\\/\\\\/g; s/.*/"&",00000005/' <<<"$want")"
-  # dacl.exe logs its start time before its command line; the five run at
-  # once, so the log is put in the order of their starts.
-  local log=$(drive_c)/dacl.log
-  check "install: dacl.exe log written" test -f "$log"
-  same "install: dacl.exe started five times with these command lines" \
-    "$(sort -s -n -k1,1 "$log" 2>/dev/null | sed 's/\r$//; s/^[0-9]* //')" "$want"
+  expect_dacl_started install
   # Wine's AddPrinterA of an existing name succeeds (Windows refuses it);
   # either way a single queue stays.
   same "install: one queue of the printer's name" \
     "$(hive_subkeys "$(sysreg)" "$PRINTERS" | tr '\n' '|')" "$PRINTER|Office Laser|"
 
-  rm -f "$log"
+  rm -f "$(drive_c)/dacl.log"
   harness remove "C:\\nrv\\NRVPNP.dll" uninstall
   no_boxes remove
   expect_nt_removed remove
@@ -555,16 +582,9 @@ case_deploy_held_winxp() {
     'str(7):"\\??\\C:\\windows\\system32\\spool\\drivers\\w32x86\\2\\nrvs1.dll.001\0\0"'
 }
 
-# The 9x library under Wine's Windows 98: the driver and the queue, and a
-# device node for each BIOS or ACPI port whose PORTNAME is "LPT1".
-case_win98() {
-  new_prefix win98
-  # The spooler's driver directory for "Windows 4.0".
-  local win40=$WINEPREFIX/drive_c/windows/system32/spool/drivers/win40 f
-  mkdir -p "$win40"
-  for f in NRVS1.DRV NRVS1.HLP nrvs195.dll nrvs1um.dll nrvs1su.hlp nrvs1su.dll nrvs1su.dat; do
-    echo "$f of the Norvale TX-5400 driver" >"$win40/$f"
-  done
+# A Windows 98 machine: another printer, and parallel ports under the BIOS
+# and ACPI enumerators, two of them LPT1.
+prepare_9x_machine() {
   harness_plain --add-printer "Office Laser" LPT2:
   regimport <<'EOF'
 [HKEY_LOCAL_MACHINE\Enum\BIOS\*PNP0400\00]
@@ -579,11 +599,18 @@ case_win98() {
 [HKEY_LOCAL_MACHINE\Enum\ACPI\PNP0401\4&1d401fb5&0]
 "PORTNAME"="LPT1"
 EOF
-  local node='Enum\LPTENUM\NorvaleTX-5400C83B'
-  harness install "C:\\nrv\\NRVKSYS.dll" create
-  no_boxes install
-  no_dacl install
-  same "install: one node per LPT1 port" "$(hive_subkeys "$(sysreg)" "$node" | tr '\n' '|')" \
+}
+
+NODE_9X='Enum\LPTENUM\NorvaleTX-5400C83B'
+# Wine files a "Windows 4.0" driver under Version-0.
+DRIVER_9X='System\CurrentControlSet\Control\Print\Environments\Windows 4.0\Drivers\Version-0\Norvale TX-5400 Series'
+# The spooler's driver directory for "Windows 4.0".
+win40_dir() { echo "$WINEPREFIX/drive_c/windows/system32/spool/drivers/win40"; }
+
+# The 9x library's install: a device node for each BIOS or ACPI port whose
+# PORTNAME is "LPT1", the queue and the driver.
+expect_9x_installed() {
+  same "$1: one node per LPT1 port" "$(hive_subkeys "$(sysreg)" "$NODE_9X" | tr '\n' '|')" \
     'ACPI&PNP0401&4&1d401fb5&0|BIOS&*PNP0400&00|'
   local want instance
   want=$(cat <<'EOF'
@@ -597,7 +624,7 @@ EOF
 EOF
 )
   for instance in 'BIOS&*PNP0400&00' 'ACPI&PNP0401&4&1d401fb5&0'; do
-    same "install: node $instance holds exactly the seven values" "$(hive_values "$(sysreg)" "$node\\$instance" | sort)" "$want"
+    same "$1: node $instance holds exactly the seven values" "$(hive_values "$(sysreg)" "$NODE_9X\\$instance" | sort)" "$want"
   done
   key_present "$PRINTERS\\$PRINTER"
   hklm_value "$PRINTERS\\$PRINTER" "Port" '"LPT1"'
@@ -606,34 +633,226 @@ EOF
   hklm_value "$PRINTERS\\$PRINTER" "Print Processor" '"WinPrint"'
   hklm_value "$PRINTERS\\$PRINTER" "Datatype" '"RAW"'
   hklm_value "$PRINTERS\\$PRINTER" "Share Name" ''
-  # Wine files a "Windows 4.0" driver under Version-0 and records the
-  # version of that environment, 0, not the record's 0x400.
-  local driver='System\CurrentControlSet\Control\Print\Environments\Windows 4.0\Drivers\Version-0\Norvale TX-5400 Series'
-  key_present "$driver"
-  hklm_value "$driver" "Driver" '"NRVS1.DRV"'
-  hklm_value "$driver" "Data File" '"NRVS1.DRV"'
-  hklm_value "$driver" "Configuration File" '"NRVS1.DRV"'
-  hklm_value "$driver" "Help File" '"NRVS1.HLP"'
-  hklm_value "$driver" "Dependent Files" 'str(7):"nrvs1.drv\0nrvs195.dll\0nrvs1su.hlp\0nrvs1um.dll\0nrvs1su.dll\0nrvs1su.dat\0"'
-  hklm_value "$driver" "Datatype" '"RAW"'
-  hklm_value "$driver" "Version" 'dword:00000000'
+  # Wine records the version of the environment, 0, not the record's 0x400.
+  key_present "$DRIVER_9X"
+  hklm_value "$DRIVER_9X" "Driver" '"NRVS1.DRV"'
+  hklm_value "$DRIVER_9X" "Data File" '"NRVS1.DRV"'
+  hklm_value "$DRIVER_9X" "Configuration File" '"NRVS1.DRV"'
+  hklm_value "$DRIVER_9X" "Help File" '"NRVS1.HLP"'
+  hklm_value "$DRIVER_9X" "Dependent Files" 'str(7):"nrvs1.drv\0nrvs195.dll\0nrvs1su.hlp\0nrvs1um.dll\0nrvs1su.dll\0nrvs1su.dat\0"'
+  hklm_value "$DRIVER_9X" "Datatype" '"RAW"'
+  hklm_value "$DRIVER_9X" "Version" 'dword:00000000'
   hkcu_value "$DEVICES" "$PRINTER" '"wineps.drv,LPT1"'
+}
+
+# The 9x library's removal: nodes, queue and driver gone; the rest stays.
+expect_9x_removed() {
+  key_absent "$NODE_9X"
+  key_present 'Enum\LPTENUM'
+  key_absent "$PRINTERS\\$PRINTER"
+  key_absent "$DRIVER_9X"
+  hkcu_value "$DEVICES" "$PRINTER" ""
+  key_present "$PRINTERS\\Office Laser"
+  same "$1: Enum\\BIOS and Enum\\ACPI untouched" \
+    "$(hive_subkeys "$(sysreg)" 'Enum\BIOS\*PNP0400' | tr '\n' '|')$(hive_value "$(sysreg)" 'Enum\ACPI\PNP0401\4&1d401fb5&0' PORTNAME)" \
+    '00|01|02|"LPT1"'
+}
+
+# The 9x library under Wine's Windows 98: the driver and the queue, and a
+# device node for each BIOS or ACPI port whose PORTNAME is "LPT1".
+case_win98() {
+  new_prefix win98
+  local f
+  mkdir -p "$(win40_dir)"
+  for f in NRVS1.DRV NRVS1.HLP nrvs195.dll nrvs1um.dll nrvs1su.hlp nrvs1su.dll nrvs1su.dat; do
+    echo "$f of the Norvale TX-5400 driver" >"$(win40_dir)/$f"
+  done
+  prepare_9x_machine
+  harness install "C:\\nrv\\NRVKSYS.dll" create
+  no_boxes install
+  no_dacl install
+  expect_9x_installed install
 
   harness clean "C:\\nrv\\NRVKSYS.dll" clean
-  key_absent "$node"
+  key_absent "$NODE_9X"
   key_present 'Enum\LPTENUM'
   key_present "$PRINTERS\\$PRINTER"
 
   harness remove "C:\\nrv\\NRVKSYS.dll" create uninstall
   no_boxes remove
-  key_absent "$node"
+  expect_9x_removed remove
+}
+
+# ---------------------------------------------------------------------------
+# The example installer (examples/nsis), as a user runs it: silently, from
+# its package, with NSIS's own loading and calling of the libraries.
+
+SETUP_KEY='Software\Microsoft\Windows\CurrentVersion\Uninstall\NorvaleTX5400'
+SETUP_DIR='C:\Program Files\Norvale\TX-5400'
+
+# The package as the build leaves it in dist/: the installer and, unless
+# --without-drivers, the driver folders beside it; in C:\setup.
+place_setup_package() {
+  local to
+  to=$(drive_c)/setup
+  mkdir -p "$to"
+  cp "$dist/NorvaleTX5400Setup.exe" "$to/"
+  if [ "${1:-}" != --without-drivers ]; then cp -r "$dist/drivers" "$to/"; fi
+}
+
+# setup LABEL STATUS ARGS...: the installer, started in its package folder.
+setup() {
+  local label=$1 want=$2; shift 2
+  traced "$label" "$want" "$(drive_c)/setup" NorvaleTX5400Setup.exe "$@"
+}
+
+# uninstall LABEL: the uninstaller, started as the registered silent
+# command starts it. It copies itself to a temporary folder and runs the
+# copy, and its own status is that of the start: the end state shows the
+# run.
+uninstall() {
+  same "$1: the registered silent uninstall command" "$(hive_value "$(sysreg)" "$SETUP_KEY" QuietUninstallString)" \
+    '"\"C:\\Program Files\\Norvale\\TX-5400\\uninstall.exe\" /S"'
+  traced "$1" 0 "$(drive_c)" "$SETUP_DIR\\uninstall.exe" /S
+}
+
+# setup_stderr LABEL: what the run wrote to standard error, without Wine's
+# own lines (each begins with a thread number and a colon).
+setup_stderr() { grep -av '^[0-9a-f]\{4,\}:' "$WINEPREFIX/$1.err" | sed 's/\r$//'; }
+
+# expect_package_placed LABEL FOLDER DIR: the package's driver files of
+# FOLDER (nt or 9x) in DIR, as they came.
+expect_package_placed() {
+  local f names="" differ=""
+  for f in "$dist/drivers/$2"/*; do
+    names="$names ${f##*/}"
+    cmp -s "$f" "$3/${f##*/}" || differ="$differ ${f##*/}"
+  done
+  same "$1: the package's $2 driver files" "$names" "$(if [ "$2" = nt ]; then
+    echo " nrvs1.dll nrvs1.sdd nrvs1su.dat nrvs1su.dll nrvs1su.hlp nrvs1ui.dll nrvs1um.dll"; else
+    echo " NRVS1.DRV NRVS1.HLP nrvs195.dll nrvs1su.dat nrvs1su.dll nrvs1su.hlp nrvs1um.dll"; fi)"
+  same "$1: the package's $2 driver files copied to ${3##*/drive_c/}" "$differ" ""
+}
+
+expect_setup_registered() {
+  hklm_value "$SETUP_KEY" DisplayName "\"$PRINTER\""
+  hklm_value "$SETUP_KEY" Publisher '"Norvale"'
+  hklm_value "$SETUP_KEY" UninstallString '"\"C:\\Program Files\\Norvale\\TX-5400\\uninstall.exe\""'
+  hklm_value "$SETUP_KEY" NoModify 'dword:00000001'
+  hklm_value "$SETUP_KEY" NoRepair 'dword:00000001'
+  check "$1: uninstall.exe in C:\\Program Files\\Norvale\\TX-5400" test -f "$(drive_c)/Program Files/Norvale/TX-5400/uninstall.exe"
+}
+
+expect_setup_unregistered() {
+  key_absent "$SETUP_KEY"
+  check "$1: C:\\Program Files\\Norvale gone" test ! -e "$(drive_c)/Program Files/Norvale"
+}
+
+# XP: install, install again over it, uninstall, uninstall again.
+case_nsis_winxp() {
+  new_prefix winxp
+  prepare_nt_machine
+  place_setup_package
+  setup install 0 /S
+  same "install: nothing on standard error" "$(setup_stderr install)" ""
+  expect_package_placed install nt "$(driver_dir)"
+  expect_nt_installed install
+  expect_device_node
+  no_dacl install
+  expect_setup_registered install
+
+  # Over the first install: the library finds the device node and starts
+  # dacl.exe, which the installer has put on the program search path.
+  setup again 0 /S
+  expect_nt_installed again
+  expect_device_node
+  expect_dacl_started again
+  expect_setup_registered again
+
+  rm -f "$(drive_c)/dacl.log"
+  cp "$(drive_c)/Program Files/Norvale/TX-5400/uninstall.exe" "$(drive_c)/nrv/uninstall-kept.exe"
+  uninstall remove
+  no_boxes remove
+  no_dacl remove
+  expect_nt_removed remove staged-gone
+  key_absent "$LPTENUM\\NorvaleTX-5400"
+  expect_default_restored_by_wine
+  expect_setup_unregistered remove
+
+  # A second uninstall (a kept copy, run in place so that its status is
+  # its own) finds nothing to remove and changes nothing.
+  traced remove-again 0 "$(drive_c)/nrv" uninstall-kept.exe /S "_?=$SETUP_DIR"
+  no_boxes remove-again
+  same "remove-again: nothing on standard error" "$(setup_stderr remove-again)" ""
+  expect_nt_removed remove-again staged-gone
+  key_absent "$LPTENUM\\NorvaleTX-5400"
+  expect_default_restored_by_wine
+  expect_setup_unregistered remove-again
+}
+
+# Windows 98: the installer takes NRVKSYS.dll and the 9x driver files.
+case_nsis_win98() {
+  new_prefix win98
+  prepare_9x_machine
+  place_setup_package
+  setup install 0 /S
+  same "install: nothing on standard error" "$(setup_stderr install)" ""
+  no_boxes install
+  no_dacl install
+  expect_package_placed install 9x "$(win40_dir)"
+  expect_9x_installed install
+  expect_setup_registered install
+
+  setup again 0 /S
+  no_boxes again
+  no_dacl again
+  expect_9x_installed again
+  expect_setup_registered again
+
+  uninstall remove
+  no_boxes remove
+  expect_9x_removed remove
+  local f left=""
+  for f in "$dist/drivers/9x"/*; do [ -e "$(win40_dir)/${f##*/}" ] && left="$left ${f##*/}"; done
+  same "remove: the package's driver files gone from win40" "$left" ""
+  expect_setup_unregistered remove
+}
+
+# Nothing changed: the INF files that the install deletes first are there,
+# no driver file was copied, no printer, no registration.
+expect_setup_changed_nothing() {
+  local f n=0
+  for f in windows/inf/NRVS1.INF windows/inf/NRVS1.PNF windows/system32/spool/drivers/w32x86/2/NRVS1.BPD; do
+    [ -e "$(drive_c)/$f" ] && n=$((n + 1))
+  done
+  same "$1: NRVS1.INF, .PNF and .BPD still there" "$n" 3
+  local left=""
+  for f in "${DRIVER_FILES[@]}"; do [ -e "$(driver_dir)/$f" ] || [ -e "$(version_dir)/$f" ] && left="$left $f"; done
+  same "$1: no driver file copied" "$left" ""
   key_absent "$PRINTERS\\$PRINTER"
-  key_absent "$driver"
-  hkcu_value "$DEVICES" "$PRINTER" ""
-  key_present "$PRINTERS\\Office Laser"
-  same "remove: Enum\\BIOS and Enum\\ACPI untouched" \
-    "$(hive_subkeys "$(sysreg)" 'Enum\BIOS\*PNP0400' | tr '\n' '|')$(hive_value "$(sysreg)" 'Enum\ACPI\PNP0401\4&1d401fb5&0' PORTNAME)" \
-    '00|01|02|"LPT1"'
+  hkcu_value "$SETTINGS" "Device" '"Office Laser,winspool,LPT2:"'
+  key_absent "$SETUP_KEY"
+  check "$1: nothing in C:\\Program Files\\Norvale" test ! -e "$(drive_c)/Program Files/Norvale"
+}
+
+# A package without its driver files, and a library that does not load.
+case_nsis_faults_winxp() {
+  new_prefix winxp
+  prepare_nt_machine
+  place_setup_package --without-drivers
+  setup nodrivers 2 /S
+  same "nodrivers: the reason on standard error" "$(setup_stderr nodrivers)" \
+    'The driver files are missing from this package: C:\setup\drivers\nt lacks nrvs1.dll nrvs1.sdd nrvs1ui.dll nrvs1su.hlp nrvs1um.dll nrvs1su.dat nrvs1su.dll. Nothing has been changed.'
+  expect_setup_changed_nothing nodrivers
+
+  # Wine refuses to load a module that its overrides disable.
+  place_setup_package
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;nrvpnp=" setup noload 2 /S
+  # The installer's temporary folder has a name of its own on each run.
+  same "noload: the reason on standard error" \
+    "$(setup_stderr noload | sed 's/^\(Setup could not load \)C:\\.*\\ns[A-Za-z0-9]*\.tmp\\/\1TEMP\\/')" \
+    'Setup could not load TEMP\NRVPNP.dll (error 126). Nothing has been changed.'
+  expect_setup_changed_nothing noload
 }
 
 # The version resource of both DLLs as a setup program's version check
@@ -675,7 +894,7 @@ main() {
   local missing=""
   command -v wine >/dev/null || missing="$missing wine"
   local f
-  for f in "$dist/NRVPNP.dll" "$dist/NRVKSYS.dll" "$bin/nrvharness.exe" "$bin/dacl.exe"; do
+  for f in "$dist/NRVPNP.dll" "$dist/NRVKSYS.dll" "$dist/NorvaleTX5400Setup.exe" "$bin/nrvharness.exe" "$bin/dacl.exe"; do
     [ -f "$f" ] || missing="$missing $f"
   done
   if [ -n "$missing" ]; then
