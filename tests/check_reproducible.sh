@@ -16,10 +16,12 @@ rm -rf "$work"
 mkdir -p "$work"
 first=$work/one/src
 second=$work/the-second-build/of/the/printer-setup
-# Everything the cross build of the two DLLs reads.
+# Everything the cross build reads (only its target dist, the DLLs, is
+# built; the example installer and the Wine programs are configured).
 for dir in "$first" "$second"; do
-  mkdir -p "$dir"
-  (cd "$root" && cp -R CMakeLists.txt CMakePresets.json cmake common platform ntsetup w9xsetup "$dir/")
+  mkdir -p "$dir/tests"
+  (cd "$root" && cp -R CMakeLists.txt CMakePresets.json cmake common platform ntsetup w9xsetup examples "$dir/" &&
+    cp -R tests/wine "$dir/tests/")
 done
 
 build() {
