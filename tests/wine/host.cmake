@@ -22,7 +22,7 @@ set_tests_properties(wine_batch PROPERTIES
 # The cases as run_cases.sh lists them, then the imports (batch.sh lists
 # the same jobs).
 file(READ "${CMAKE_CURRENT_LIST_DIR}/run_cases.sh" nrv_cases_script)
-string(REGEX MATCH "\nALL_CASES=\(([^)]*)\)" nrv_cases_match "${nrv_cases_script}")
+string(REGEX MATCH "\nALL_CASES=[(]([^)]*)[)]" nrv_cases_match "${nrv_cases_script}")
 string(REGEX REPLACE "[ \t\r\n]+" ";" nrv_cases "${CMAKE_MATCH_1}")
 list(REMOVE_ITEM nrv_cases "")
 if(NOT nrv_cases)
